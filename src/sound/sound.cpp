@@ -1,0 +1,14 @@
+// Note playback through the platform's simple sound player.
+#include <windows.h>
+#include <mmsystem.h>
+#include "sound.h"
+
+void PlayKeySound(const PianoKey *key)
+{
+    // The name is relative: the keys folder is looked up from the current
+    // directory. SND_ASYNC alone returns at once and stops this process's
+    // previous sound first, so each key-down cuts off the note before it.
+    char fileName[100];
+    wsprintfA(fileName, "keys\\%d.wav", key->soundNumber);
+    PlaySoundA(fileName, 0, SND_ASYNC);
+}

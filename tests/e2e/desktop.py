@@ -1,0 +1,199 @@
+"""A virtual desktop for end-to-end tests: an Xvfb screen, a Wine prefix, the
+real executable started on them, its keys and clicks, screenshots and the
+sound it plays, captured through ALSA's file plugin."""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import time
+
+import numpy as np
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+STAGE = os.environ.get("MORVANE_STAGE", os.path.join(ROOT, "build", "stage"))
+EXE_NAME = "MorvanePiano.exe"
+TOOLS = os.environ.get("MORVANE_TEST_TOOLS", os.path.join(ROOT, "build", "test-tools"))
+TITLE = "Morvane Piano"
+CAPTURE_RATE = 44100
+
+
+def wait_for(condition, timeout=30.0, what="condition"):
+    """Polls until condition() returns something truthy; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        value = condition()
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}")
+        time.sleep(0.05)
+
+
+class Screen:
+    """An Xvfb server of the given size on a display number it picks itself."""
+
+    def __init__(self, width=1920, height=1080):
+        self.width, self.height = width, height
+        read_end, write_end = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        assert number, "Xvfb did not report a display"
+        self.display = f":{number}"
+
+    def run(self, *args, check=True):
+        env = dict(os.environ, DISPLAY=self.display)
+        return subprocess.run(args, env=env, check=check, capture_output=True, text=True).stdout
+
+    def shot(self):
+        """The whole screen as an array of rows of (red, green, blue)."""
+        raw = subprocess.run(["import", "-display", self.display, "-window", "root",
+                              "-depth", "8", "rgb:-"], check=True, capture_output=True).stdout
+        return np.frombuffer(raw, np.uint8).reshape(self.height, self.width, 3).astype(np.int32)
+
+    def windows(self, name):
+        out = self.run("xdotool", "search", "--name", f"^{name}$", check=False)
+        return [int(w) for w in out.split()]
+
+    def close(self):
+        self.process.terminate()
+        self.process.wait()
+
+
+class Prefix:
+    """A Wine prefix of its own, with its wineserver kept up for the session."""
+
+    def __init__(self, path, display):
+        self.path = path
+        self.env = dict(os.environ, WINEPREFIX=path, WINEARCH="win32", WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
+        os.makedirs(path, exist_ok=True)
+        # Started first, so that wineboot and every later start share it.
+        subprocess.run(["wineserver", "-p"], env=self.env, check=True)
+        if not os.path.exists(os.path.join(path, "system.reg")):
+            subprocess.run(["wineboot", "-i"], env=self.env, check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def kill(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, check=False)
+        subprocess.run(["wineserver", "-w"], env=self.env, check=False)
+
+
+def wininfo(prefix, *args):
+    """Runs the test helper that reads message boxes and window rectangles
+    from inside Wine; returns its output lines."""
+    result = subprocess.run(["wine", os.path.join(TOOLS, "wininfo.exe"), *args], env=prefix.env,
+                            capture_output=True, text=True, timeout=60)
+    return result.stdout.replace("\r", "").splitlines()
+
+
+def rgb(colour):
+    """A COLORREF (0x00BBGGRR) as (red, green, blue)."""
+    return (colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF)
+
+
+class Piano:
+    """One run of the real executable, started from folder `cwd` with its own
+    HOME, so that its sound is captured to `capture_path`."""
+
+    def __init__(self, screen, prefix, cwd=None, exe=None, extra_path=None):
+        self.screen = screen
+        self.home = tempfile.mkdtemp(prefix="piano-home-")
+        self.capture_path = os.path.join(self.home, "capture.raw")
+        # Force the capture to one known format whatever the player opens.
+        with open(os.path.join(self.home, ".asoundrc"), "w") as rc:
+            rc.write('pcm.!default { type plug; slave { pcm "capture"; rate %d; channels 1; '
+                     'format S16_LE } }\n' % CAPTURE_RATE)
+            rc.write('pcm.capture { type file; slave.pcm "null"; file "%s"; format "raw" }\n'
+                     % self.capture_path)
+        env = dict(prefix.env, HOME=self.home)
+        if extra_path:
+            env["PATH"] = extra_path + os.pathsep + env["PATH"]
+        self.cwd = cwd or STAGE
+        self.exe = exe or os.path.join(STAGE, EXE_NAME)
+        self.process = subprocess.Popen(["wine", self.exe], cwd=self.cwd, env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
+        self.window = None
+
+    # -- the window -------------------------------------------------------
+    def wait_window(self, timeout=60):
+        def found():
+            if self.process.poll() is not None:
+                raise AssertionError(f"piano exited early with {self.exit_code()}")
+            windows = self.screen.windows(TITLE)
+            return windows[0] if windows else None
+        self.window = wait_for(found, timeout, "the piano's window")
+        self.wait_painted()
+        return self
+
+    def geometry(self):
+        """The client area's screen position and size, as X sees it."""
+        info = self.screen.run("xwininfo", "-id", str(self.window))
+        fields = dict(line.strip().split(":", 1) for line in info.splitlines() if ":" in line)
+        return tuple(int(fields[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y",
+                                              "Width", "Height"))
+
+    def client_origin(self):
+        x, y, _, _ = self.geometry()
+        return x, y
+
+    def wait_painted(self):
+        """Waits until the keyboard's first paint is on the screen: the bottom
+        of the last white key, right of its lip, is white."""
+        from layout import keyboard_origin  # noqa: deferred to keep imports light
+        left, top = keyboard_origin(self.screen.width, self.screen.height)
+        def painted():
+            x, y = self.client_origin()
+            pixel = self.screen.shot()[y + top + 419 - 2, x + left + 1050 - 10]
+            return tuple(pixel) == (255, 255, 255)
+        wait_for(painted, 30, "the keyboard's first paint")
+
+    def shot_client(self):
+        x, y = self.client_origin()
+        return self.screen.shot()[y:, x:]
+
+    # -- input ------------------------------------------------------------
+    def focus(self):
+        self.screen.run("xdotool", "windowactivate", "--sync", str(self.window), check=False)
+        self.screen.run("xdotool", "windowfocus", "--sync", str(self.window))
+
+    def key(self, *names, action="key"):
+        self.screen.run("xdotool", action, "--window", str(self.window), *names)
+
+    def click(self, client_x, client_y, repeat=1):
+        x, y = self.client_origin()
+        self.screen.run("xdotool", "mousemove", str(x + client_x), str(y + client_y),
+                        "click", "--repeat", str(repeat), "--delay", "80", "1")
+
+    # -- sound ------------------------------------------------------------
+    def captured(self):
+        """All the sound captured so far, as floats in -1..1."""
+        try:
+            raw = open(self.capture_path, "rb").read()
+        except FileNotFoundError:
+            return np.zeros(0)
+        return np.frombuffer(raw[: len(raw) // 2 * 2], "<i2").astype(np.float64) / 32768.0
+
+    def wait_sound(self, samples, timeout=30):
+        return wait_for(lambda: len(self.captured()) >= samples, timeout,
+                        f"{samples} captured samples")
+
+    # -- ending -----------------------------------------------------------
+    def exit_code(self, timeout=30):
+        try:
+            code = self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("piano did not exit")
+        return code - 256 if code > 127 else code
+
+    def kill(self):
+        if self.process.poll() is None:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+        shutil.rmtree(self.home, ignore_errors=True)

@@ -1,0 +1,36 @@
+# Sourced by the test scripts: a virtual X screen and a fresh Wine prefix of
+# the run's own, so nothing leaks in from the user's desktop or an earlier run.
+
+start_headless() {
+    local dir=$1
+    rm -rf "$dir"
+    mkdir -p "$dir/home"
+
+    # -displayfd makes Xvfb pick a free display itself, so runs never collide.
+    exec {display_fd}<> <(:)
+    Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+    HEADLESS_XVFB=$!
+    local number
+    read -r -t 30 number <&"$display_fd" || { echo "Xvfb did not start" >&2; return 1; }
+    exec {display_fd}<&-
+    export DISPLAY=":$number"
+
+    export WINEPREFIX="$dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+    # Wine must never stop to offer its .NET or HTML engines on a headless run.
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    # Sound goes to a null device unless a test captures it.
+    export HOME="$dir/home"
+    printf 'pcm.!default { type null }\n' >"$HOME/.asoundrc"
+    # One wineserver for the whole run, started before wineboot so that
+    # everything shares it: each Wine start is then faster.
+    mkdir -p "$WINEPREFIX"
+    wineserver -p
+    wineboot -i >"$dir/wineboot.log" 2>&1 || { echo "wineboot failed" >&2; return 1; }
+}
+
+stop_headless() {
+    wineserver -k 2>/dev/null
+    kill "$HEADLESS_XVFB" 2>/dev/null
+    wait "$HEADLESS_XVFB" 2>/dev/null
+    return 0
+}

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what building, running and testing need on Debian 12: the
+# i686 mingw-w64 cross compiler, 32-bit Wine, a virtual X screen and the
+# tools the tests drive it with. Idempotent: quick when everything is there.
+set -euo pipefail
+
+packages=(
+    cmake make g++-mingw-w64-i686 wine wine32:i386
+    xvfb xdotool imagemagick x11-utils
+    googletest sox python3 python3-pytest python3-numpy
+    nsis zip unzip
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+echo "Installing: ${missing[*]}"
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+# Wine's 32-bit half comes from the i386 architecture.
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+fi
+$sudo apt-get update -qq
+DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
