@@ -123,36 +123,40 @@ class Piano:
 
     # -- the window -------------------------------------------------------
     def wait_window(self, timeout=60):
-        def found():
+        """Waits for the main window and its first complete paint: the bottom
+        of the last white key, right of its lip, turns white. Wine may replace
+        the X window while it maps it, so the search is repeated each time."""
+        from layout import keyboard_origin
+        left, top = keyboard_origin(self.screen.width, self.screen.height)
+
+        def painted():
             if self.process.poll() is not None:
                 raise AssertionError(f"piano exited early with {self.exit_code()}")
-            windows = self.screen.windows(TITLE)
-            return windows[0] if windows else None
-        self.window = wait_for(found, timeout, "the piano's window")
-        self.wait_painted()
+            for window in self.screen.windows(TITLE):
+                self.window = window
+                origin = self.client_origin()
+                if origin is None:
+                    continue
+                x, y = origin[0] + left + 1040, origin[1] + top + 417
+                if tuple(self.screen.shot()[y, x]) == (255, 255, 255):
+                    return True
+            return False
+        wait_for(painted, timeout, "the piano's window, painted")
         return self
 
     def geometry(self):
-        """The client area's screen position and size, as X sees it."""
-        info = self.screen.run("xwininfo", "-id", str(self.window))
+        """The client area's screen position and size, as X sees it; None if
+        the window has gone."""
+        info = self.screen.run("xwininfo", "-id", str(self.window), check=False)
         fields = dict(line.strip().split(":", 1) for line in info.splitlines() if ":" in line)
-        return tuple(int(fields[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y",
-                                              "Width", "Height"))
+        keys = ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")
+        if not all(k in fields for k in keys):
+            return None
+        return tuple(int(fields[k]) for k in keys)
 
     def client_origin(self):
-        x, y, _, _ = self.geometry()
-        return x, y
-
-    def wait_painted(self):
-        """Waits until the keyboard's first paint is on the screen: the bottom
-        of the last white key, right of its lip, is white."""
-        from layout import keyboard_origin  # noqa: deferred to keep imports light
-        left, top = keyboard_origin(self.screen.width, self.screen.height)
-        def painted():
-            x, y = self.client_origin()
-            pixel = self.screen.shot()[y + top + 419 - 2, x + left + 1050 - 10]
-            return tuple(pixel) == (255, 255, 255)
-        wait_for(painted, 30, "the keyboard's first paint")
+        geometry = self.geometry()
+        return geometry[:2] if geometry else None
 
     def shot_client(self):
         x, y = self.client_origin()
@@ -164,7 +168,10 @@ class Piano:
         self.screen.run("xdotool", "windowfocus", "--sync", str(self.window))
 
     def key(self, *names, action="key"):
-        self.screen.run("xdotool", action, "--window", str(self.window), *names)
+        """Types keys into the focused window through XTEST, as a keyboard
+        would: the X server then knows which keys are down, and Wine's idea
+        of the key state cannot drift from it across tests."""
+        self.screen.run("xdotool", action, *names)
 
     def click(self, client_x, client_y, repeat=1):
         x, y = self.client_origin()
@@ -196,4 +203,7 @@ class Piano:
         if self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGKILL)
             self.process.wait()
+        # Its window lingers until the wineserver has cleaned up; the next
+        # test must not find it.
+        wait_for(lambda: not self.screen.windows(TITLE), 30, "the old window to go")
         shutil.rmtree(self.home, ignore_errors=True)

@@ -1,0 +1,145 @@
+"""Playing the real executable: what a key-down and a key-up show on the
+screen and what they sound like, captured from Wine's sound output."""
+import os
+import sys
+import time
+
+import numpy as np
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
+from desktop import CAPTURE_RATE, wait_for  # noqa: E402
+from layout import (BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, black_key,  # noqa: E402
+                    frequency, keyboard_origin, white_key)
+from wavcheck import cents, fundamental_hz  # noqa: E402
+
+ORIGIN = keyboard_origin(1920, 1080)
+WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (153, 153, 153)
+NOTE_SECONDS = 2.5   # the length of every key's sound file
+
+
+def changed_box(before, after):
+    """The bounding box (left, top, right, bottom) of the pixels that differ."""
+    ys, xs = np.nonzero(np.any(before != after, axis=2))
+    if len(xs) == 0:
+        return None
+    return (xs.min(), ys.min(), xs.max() + 1, ys.max() + 1)
+
+
+def pixel(image, x, y):
+    return tuple(image[y, x])
+
+
+# Each row: the key to press, its rectangle, the rectangle its press may
+# repaint, and the pixels that show it pressed, as (x, y, colour).
+def white_case(name, i):
+    L, T, R, B = white_key(i, ORIGIN)
+    has_black_at_left = i not in (0, 3, 7, 10, 14)
+    repaint = (L, T + 278 if has_black_at_left else T, R, B)
+    marks = [(L + 30, B - 12, BLACK), (L + 30, B - 20, WHITE), (L + 3, B - 30, GREY),
+             (L + 7, B - 14, GREY), (L + 8, B - 30, WHITE)]
+    if not has_black_at_left:
+        marks.append((L + 3, T + 5, GREY))
+    return pytest.param(WHITE_KEYS[i], repaint, marks, WHITE_SOUNDS[i], id=name)
+
+
+def black_case(name, j):
+    L, T, R, B = black_key(j, ORIGIN)
+    marks = [(L + 2, T + 100, WHITE), (L + 3, T + 100, BLACK), (R + 2, B + 2, BLACK),
+             (L + 8, T + 100, GREY), (R + 3, T + 100, GREY), (R + 7, B + 7, GREY),
+             (R + 3, B + 3, GREY)]
+    return pytest.param(BLACK_KEYS[j], (L - 1, T, R + 3, B + 3), marks, BLACK_SOUNDS[j], id=name)
+
+
+KEY_CASES = [
+    white_case("white key with a black key at its left (Q)", 1),
+    white_case("white key without one (E)", 3),
+    black_case("black key (1)", 0),
+]
+
+
+@pytest.mark.parametrize("key, repaint, marks, sound_number", KEY_CASES)
+def test_key_down_draws_pressed_and_plays_key_up_draws_released(piano, key, repaint, marks,
+                                                                sound_number):
+    piano.focus()
+    released = piano.shot_client()
+
+    piano.key(key, action="keydown")
+    x, y, colour = marks[0]
+    wait_for(lambda: pixel(piano.shot_client(), x, y) == colour, 30, "the key drawn pressed")
+    pressed = piano.shot_client()
+    piano.key(key, action="keyup")
+
+    assert changed_box(released, pressed) is not None
+    left, top, right, bottom = changed_box(released, pressed)
+    assert (left >= repaint[0] and top >= repaint[1] and right <= repaint[2]
+            and bottom <= repaint[3]), f"press changed {changed_box(released, pressed)}, outside {repaint}"
+    wrong = [(mx, my, pixel(pressed, mx, my), c) for mx, my, c in marks if pixel(pressed, mx, my) != c]
+    assert not wrong, f"pressed image wrong at (x, y, got, expected): {wrong}"
+
+    # The release restores exactly the picture from before the press.
+    wait_for(lambda: np.array_equal(piano.shot_client(), released), 30, "the key drawn released")
+
+    piano.wait_sound(int(1.2 * CAPTURE_RATE))
+    sound = piano.captured()
+    heard = fundamental_hz(sound, CAPTURE_RATE, frequency(sound_number), 0.05, 1.05)
+    assert abs(cents(heard, frequency(sound_number))) < 10, f"heard {heard:.1f} Hz"
+
+
+def sound_length(piano, at_least):
+    """The capture's length in seconds once it has stopped growing, that is
+    once the note has ended: unchanged for half a second, well over the
+    player's buffer period."""
+    seen = {"length": -1, "since": 0.0}
+
+    def settled():
+        length, now = len(piano.captured()), time.monotonic()
+        if length != seen["length"]:
+            seen.update(length=length, since=now)
+        return length >= at_least and now - seen["since"] > 0.5
+    wait_for(settled, 30, "the note to end")
+    return seen["length"] / CAPTURE_RATE
+
+
+def test_second_key_down_cuts_off_the_first_note(piano):
+    piano.focus()
+    piano.key("q")                                     # D4
+    piano.wait_sound(int(0.3 * CAPTURE_RATE))
+    piano.key("t")                                     # A4
+    seconds = sound_length(piano, int(NOTE_SECONDS * CAPTURE_RATE))
+    sound = piano.captured()
+    # The last full note is A4 alone; D4 stopped before its end.
+    tail = sound[-int(NOTE_SECONDS * CAPTURE_RATE):]
+    assert abs(cents(fundamental_hz(tail, CAPTURE_RATE, 440.0), 440.0)) < 10
+    assert seconds < 2 * NOTE_SECONDS - 0.5, f"{seconds:.2f} s captured: D4 played on"
+
+
+def test_key_up_leaves_the_note_sounding(piano):
+    piano.focus()
+    piano.key("t")                                     # down and up at once
+    seconds = sound_length(piano, int(0.5 * CAPTURE_RATE))
+    assert seconds >= NOTE_SECONDS - 0.05, f"note stopped after {seconds:.2f} s"
+
+
+def test_unmapped_keys_change_nothing(piano):
+    piano.focus()
+    before = piano.shot_client()
+    for name in ("3", "7", "0", "a", "space", "Return", "F5"):
+        piano.key(name)
+    # A mapped key after them proves they were all handled before it.
+    piano.key("t", action="keydown")
+    L, T, R, B = white_key(5, ORIGIN)
+    wait_for(lambda: pixel(piano.shot_client(), L + 30, B - 12) == BLACK, 30, "A4 drawn pressed")
+    box = changed_box(before, piano.shot_client())
+    assert box is not None and box[0] >= L and box[2] <= R and box[1] >= T + 278
+    piano.wait_sound(int(1.2 * CAPTURE_RATE))
+    sound = piano.captured()
+    # Nothing sounded before A4: the capture starts with its attack.
+    assert np.argmax(np.abs(sound) > 0.01) < 0.01 * CAPTURE_RATE
+    assert abs(cents(fundamental_hz(sound, CAPTURE_RATE, 440.0), 440.0)) < 10
+
+
+def test_escape_ends_the_program_with_code_0(piano):
+    piano.focus()
+    piano.key("Escape")
+    assert piano.exit_code() == 0
