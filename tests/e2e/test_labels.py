@@ -1,0 +1,102 @@
+"""The label row of the real executable: where its text stands, the boxes
+that About and Help open, the home-page link and Exit."""
+import os
+import stat
+
+import numpy as np
+import pytest
+
+from desktop import CAPTURE_RATE, wait_for, wininfo
+from layout import keyboard_origin, white_key
+
+ORIGIN = keyboard_origin(1920, 1080)
+LABEL_GREY = (102, 102, 102)
+LABEL_Y, LABEL_HEIGHT = 273, 20
+LABELS = {"link": (1155, 200), "about": (1365, 40), "help": (1415, 40), "exit": (1455, 30)}
+CAPTION = "Morvane Piano"
+ABOUT_LINES = ["Morvane Piano", "Version 2.1", "Morvane Software", "www.morvane.example"]
+HELP_LINES = ["Black piano keys:  1, 2, 4, 5, 6, 8, 9, -, =, <-",
+              "White piano keys: Tab, Q, W, E, R, T, Y, U, I, O, P, [, ], \\, Delete"]
+
+
+def click_label(piano, name, repeat=1):
+    x, width = LABELS[name]
+    piano.click(x + width // 2, LABEL_Y + LABEL_HEIGHT // 2, repeat)
+
+
+def open_boxes(piano, prefix):
+    return wininfo(prefix, "box", CAPTION)
+
+
+def test_label_text_is_grey_inside_the_labels_only(piano):
+    band = piano.shot_client()[ORIGIN[1] - 60:ORIGIN[1] - 10]
+    grey = np.all(band == LABEL_GREY, axis=2)
+    inside = np.zeros_like(grey)
+    for name, (x, width) in LABELS.items():
+        rows = slice(LABEL_Y - (ORIGIN[1] - 60), LABEL_Y - (ORIGIN[1] - 60) + LABEL_HEIGHT)
+        assert grey[rows, x:x + width].sum() > 20, f"no grey text in the {name} label"
+        inside[rows, x:x + width] = True
+    ys, xs = np.nonzero(grey & ~inside)
+    assert len(xs) == 0, f"grey label text outside the labels at {list(zip(xs, ys))[:5]}"
+
+
+@pytest.mark.parametrize("label, lines", [("about", ABOUT_LINES), ("help", HELP_LINES)])
+def test_box_shows_its_text(piano, prefix, label, lines):
+    click_label(piano, label)
+    wait_for(lambda: open_boxes(piano, prefix)[0] == "1", 30, "the box")
+    assert open_boxes(piano, prefix) == ["1", f"owner={CAPTION}", *lines]
+    wininfo(prefix, "ok", CAPTION)
+    wait_for(lambda: open_boxes(piano, prefix) == ["0"], 30, "the box to close")
+    assert piano.process.poll() is None
+
+
+def test_double_click_opens_one_box(piano, prefix):
+    click_label(piano, "about", repeat=2)
+    wait_for(lambda: open_boxes(piano, prefix)[0] != "0", 30, "the box")
+    # A second box would follow the first at once from the same queue; a
+    # click on Help afterwards is the marker that the queue has been read.
+    assert open_boxes(piano, prefix)[0] == "1"
+    wininfo(prefix, "ok", CAPTION)
+    wait_for(lambda: open_boxes(piano, prefix) == ["0"], 30, "the box to close")
+    click_label(piano, "help")
+    wait_for(lambda: open_boxes(piano, prefix)[0] != "0", 30, "the Help box")
+    assert open_boxes(piano, prefix)[2:] == HELP_LINES
+
+
+def test_link_opens_the_home_page_in_the_browser(start_piano, tmp_path):
+    record = tmp_path / "opened.txt"
+    browser = tmp_path / "xdg-open"
+    browser.write_text(f'#!/bin/sh\necho "$@" >> "{record}"\n')
+    browser.chmod(browser.stat().st_mode | stat.S_IEXEC)
+    piano = start_piano(extra_path=str(tmp_path)).wait_window()
+    click_label(piano, "link")
+    wait_for(lambda: record.exists() and record.read_text().strip(), 60, "the browser")
+    assert record.read_text().split() == ["https://www.morvane.example/"]
+
+
+def test_exit_label_ends_the_program_with_code_0(piano):
+    click_label(piano, "exit")
+    assert piano.exit_code() == 0
+
+
+def test_keys_go_to_an_open_box_and_play_nothing(piano, prefix):
+    before = piano.shot_client()
+    click_label(piano, "about")
+    wait_for(lambda: open_boxes(piano, prefix)[0] == "1", 30, "the box")
+    piano.key("q", "1", "Tab")
+    piano.key("Return")            # the box takes this one too, and closes
+    wait_for(lambda: open_boxes(piano, prefix) == ["0"], 30, "the box to close")
+    # Then a note, as a marker: it must be the first thing heard.
+    piano.focus()
+    piano.key("t", action="keydown")
+    L, T, R, B = white_key(5, ORIGIN)
+    wait_for(lambda: tuple(piano.shot_client()[B - 12, L + 30]) == (0, 0, 0), 30, "A4 pressed")
+    piano.key("t", action="keyup")
+    after = piano.shot_client()
+    changed = np.any(before[:B + 1, :1500] != after[:B + 1, :1500], axis=2)
+    changed[T + 278:B, L:R] = False
+    ys, xs = np.nonzero(changed)
+    assert not changed.any(), f"drawn differently after the box: {list(zip(xs, ys))[:5]}"
+    piano.wait_sound(int(0.2 * CAPTURE_RATE))
+    sound = piano.captured()
+    assert np.argmax(np.abs(sound) > 0.01) < 0.01 * CAPTURE_RATE, "something sounded before A4"
