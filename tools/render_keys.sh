@@ -1,5 +1,5 @@
 #!/bin/bash
-# Regenerates keys/40.wav .. keys/64.wav (middle C up to E5) from the grand
+# Regenerates keys/40.wav .. keys/64.wav (middle C up to C6) from the grand
 # piano of Debian's MuseScore General soundfont. Same soundfont and tools in,
 # same files out, so rerunning it only shows up in git if something changed.
 #
