@@ -1,7 +1,58 @@
 // Note playback through the platform's simple sound player.
 #include <windows.h>
 #include <mmsystem.h>
+#include <string.h>
 #include "sound.h"
+
+enum { HeaderBytes = 512 };
+
+static DWORD ReadLittleEndian(const unsigned char *bytes, int count)
+{
+    DWORD value = 0;
+    for (int i = count - 1; i >= 0; i--)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+// Some players (Wine's among them) divide by the header's block align or
+// byte rate without checking them, and a file with either set to 0 takes the
+// whole process down. Such a file cannot be played anyway; every other file,
+// missing or not, is left for the player to judge.
+static int HasZeroRateHeader(const char *fileName)
+{
+    // The player searches for a relative name as OpenFile does (beside the
+    // executable first, then the current directory); look at the same file.
+    char path[MAX_PATH];
+    if (!SearchPathA(0, fileName, 0, sizeof path, path, 0))
+        return 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    unsigned char header[HeaderBytes];
+    DWORD length = 0;
+    ReadFile(file, header, sizeof header, &length, 0);
+    CloseHandle(file);
+
+    if (length < 12 || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVE", 4) != 0)
+        return 0;
+    DWORD offset = 12;
+    while (offset + 8 <= length) {
+        DWORD size = ReadLittleEndian(header + offset + 4, 4);
+        if (memcmp(header + offset, "fmt ", 4) == 0) {
+            if (size < 14 || offset + 8 + 14 > length)
+                return 0;
+            const unsigned char *format = header + offset + 8;
+            DWORD byteRate = ReadLittleEndian(format + 8, 4);
+            DWORD blockAlign = ReadLittleEndian(format + 12, 2);
+            return byteRate == 0 || blockAlign == 0;
+        }
+        if (size > length)
+            return 0;
+        offset += 8 + size + (size & 1);
+    }
+    return 0;
+}
 
 void PlayKeySound(const PianoKey *key)
 {
@@ -10,5 +61,10 @@ void PlayKeySound(const PianoKey *key)
     // previous sound first, so each key-down cuts off the note before it.
     char fileName[100];
     wsprintfA(fileName, "keys\\%d.wav", key->soundNumber);
+    if (HasZeroRateHeader(fileName)) {
+        // What the player does for a file it cannot use: the default sound.
+        PlaySoundA("SystemDefault", 0, SND_ALIAS | SND_ASYNC);
+        return;
+    }
     PlaySoundA(fileName, 0, SND_ASYNC);
 }
