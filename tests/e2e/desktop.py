@@ -207,3 +207,31 @@ class Piano:
         # test must not find it.
         wait_for(lambda: not self.screen.windows(TITLE), 30, "the old window to go")
         shutil.rmtree(self.home, ignore_errors=True)
+
+
+def procinfo(prefix, *args):
+    """Runs the test helper that reads a process's memory, GDI and handle
+    counts and answers message boxes from inside Wine; returns its lines."""
+    result = subprocess.run(["wine", os.path.join(TOOLS, "procinfo.exe"), *args], env=prefix.env,
+                            capture_output=True, text=True, timeout=60)
+    return result.stdout.replace("\r", "").splitlines()
+
+
+def process_stats(prefix, title=TITLE):
+    """The figures procinfo reports for the process owning window `title`,
+    as a dict of name to number."""
+    return {name: int(value) for name, value in
+            (line.split() for line in procinfo(prefix, "stats", title))}
+
+
+def wait_quiet(piano, at_least, quiet=0.5, timeout=30):
+    """Waits until the piano's captured sound holds at least `at_least`
+    samples and has stopped growing for `quiet` seconds: its note has ended."""
+    seen = {"length": -1, "since": 0.0}
+
+    def settled():
+        length, now = len(piano.captured()), time.monotonic()
+        if length != seen["length"]:
+            seen.update(length=length, since=now)
+        return length >= at_least and now - seen["since"] > quiet
+    wait_for(settled, timeout, "the sound to end")

@@ -1,0 +1,306 @@
+"""The real executable under abuse: a burst of thousands of key events, bad
+sound files, odd screen sizes, many copies started at once and a key held
+across a change of focus. It must never hang, crash or leak."""
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+import numpy as np
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
+from desktop import (CAPTURE_RATE, EXE_NAME, STAGE, TITLE, Prefix, Screen,  # noqa: E402
+                     process_stats, procinfo, wait_for, wait_quiet, wininfo)
+from layout import (BLACK_KEYS, WHITE_KEYS, black_key, frequency, keyboard_origin,  # noqa: E402
+                    white_key)
+from wavcheck import cents, fundamental_hz  # noqa: E402
+
+WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (153, 153, 153)
+
+# Keys the piano ignores: letters, digits without a black key, punctuation,
+# movement and function keys. Modifiers, F1, F10 and Escape stay out: they
+# have meanings of their own.
+UNMAPPED_KEYS = ("a", "s", "d", "f", "g", "h", "j", "k", "l", "z", "x", "c", "v", "b", "n",
+                 "m", "3", "7", "0", "space", "Return", "semicolon", "apostrophe", "comma",
+                 "period", "slash", "grave", "Left", "Right", "Up", "Down", "Home", "End",
+                 "Prior", "Next", "Insert", "F2", "F3", "F4", "F5", "F8", "F12", "KP_5")
+MAPPED_KEYS = WHITE_KEYS + BLACK_KEYS
+
+
+def pixel(image, x, y):
+    return tuple(image[y, x])
+
+
+def black_pressed(image, origin, j=0):
+    """A pressed black key is drawn 3 pixels right: white shows at its old
+    left edge and its grey outline moves in to L + 8."""
+    L, T, R, B = black_key(j, origin)
+    return pixel(image, L + 2, T + 100) == WHITE and pixel(image, L + 8, T + 100) == GREY
+
+
+def white_pressed(image, origin, i):
+    L, T, R, B = white_key(i, origin)
+    return pixel(image, L + 30, B - 12) == BLACK
+
+
+def check_running(piano, prefix):
+    """Fails at once if the piano has ended or crashed. A crash under Wine
+    leaves the process up behind a 'Program Error' box; closing that box
+    ends it, so that the next test does not find it."""
+    if piano.process.poll() is not None:
+        raise AssertionError(f"the piano exited with {piano.exit_code()}")
+    if piano.screen.windows("Program Error"):
+        procinfo(prefix, "okall", "Program Error")
+        wait_for(lambda: not piano.screen.windows("Program Error"), 30, "the box to close")
+        raise AssertionError("the piano crashed: Wine shows its 'Program Error' box")
+
+
+def press_and_release(piano, prefix, key, is_pressed, released):
+    """Holds `key` until `is_pressed(image)`, then releases it and waits for
+    the picture `released` to come back exactly."""
+    def shot():
+        check_running(piano, prefix)
+        return piano.shot_client()
+    piano.key(key, action="keydown")
+    try:
+        wait_for(lambda: is_pressed(shot()), 30, f"{key} drawn pressed")
+    finally:
+        # Never leave a key down in the X server for the next test.
+        piano.key(key, action="keyup")
+    wait_for(lambda: np.array_equal(shot(), released), 30, f"{key} drawn released")
+
+
+def burst_script(count, seed):
+    """xdotool arguments for `count` random key-downs and key-ups over every
+    mapped key and the unmapped ones, then a key-up of every key, so that
+    all end released. Runs of one action share a command; no delays."""
+    rng = random.Random(seed)
+    keys = MAPPED_KEYS + UNMAPPED_KEYS
+    events = [(rng.choice(("keydown", "keyup")), rng.choice(keys)) for _ in range(count)]
+    assert set(MAPPED_KEYS) <= {key for _, key in events}
+    events += [("keyup", key) for key in keys]
+    args, action = [], None
+    for event_action, key in events:
+        if event_action != action:
+            args += [event_action, "--delay", "0"]
+            action = event_action
+        args.append(key)
+    return args
+
+
+# -- a burst -------------------------------------------------------------
+# The burst leaves about 0.2 MB more of each (the sound player's heap after
+# some 2,500 notes); a leak of 400 bytes or more per key event exceeds this.
+MEMORY_MARGIN = 2 << 20
+
+
+def test_burst_of_5000_key_events_leaves_it_responsive_unchanged_and_not_leaking(piano, screen,
+                                                                                 prefix):
+    origin = keyboard_origin(screen.width, screen.height)
+    piano.focus()
+    released = piano.shot_client()
+    # The first note loads the sound player; count from after it has ended.
+    press_and_release(piano, prefix, "t", lambda image: white_pressed(image, origin, 5), released)
+    wait_quiet(piano, int(0.5 * CAPTURE_RATE))
+    before = process_stats(prefix)
+
+    screen.run("xdotool", *burst_script(5000, seed=20240607))
+    wait_for(lambda: np.array_equal(piano.shot_client(), released), 60,
+             "the keyboard drawn all released after the burst")
+    wait_quiet(piano, 1)
+    after = process_stats(prefix)
+    print(f"\nprocess figures before and after the burst: {before} {after}")
+
+    assert after["gdi_table"] == before["gdi_table"], "GDI objects leaked"
+    assert after["handle_list"] == before["handle_list"], "handles leaked"
+    for name in ("pagefile", "working_set"):
+        assert abs(after[name] - before[name]) <= MEMORY_MARGIN, \
+            f"{name} went from {before[name]} to {after[name]}"
+    # Still answering at once: a further key is drawn and cleared.
+    press_and_release(piano, prefix, "1", lambda image: black_pressed(image, origin), released)
+    piano.key("Escape")
+    assert piano.exit_code() == 0
+
+
+# -- bad sound files -------------------------------------------------------
+def wav_header(data_bytes, channels=1, rate=44100, bits=16, block_align=2, byte_rate=88200,
+               tag=1):
+    return (b"RIFF" + struct.pack("<I", 36 + data_bytes) + b"WAVE"
+            + b"fmt " + struct.pack("<IHHIIHH", 16, tag, channels, rate, byte_rate,
+                                    block_align, bits)
+            + b"data" + struct.pack("<I", data_bytes))
+
+
+def real_wav():
+    with open(os.path.join(STAGE, "keys", "49.wav"), "rb") as wav:
+        return wav.read()
+
+
+def write(path, content):
+    with open(path, "wb") as out:
+        out.write(content)
+
+
+def huge_wav(path):
+    """A valid header claiming ~300 MB of samples, the rest a sparse hole."""
+    size = 300 << 20
+    write(path, wav_header(size))
+    os.truncate(path, 44 + size)
+
+
+# Each row: what stands in keys\49.wav (played by T), or None for no keys
+# folder at all. keys\51.wav (Y) is missing in every case.
+BAD_SOUND_CASES = [
+    pytest.param(None, id="no keys folder"),
+    pytest.param(lambda p: write(p, b""), id="empty file"),
+    pytest.param(lambda p: write(p, real_wav()[:len(real_wav()) // 10]), id="truncated samples"),
+    pytest.param(lambda p: write(p, real_wav()[:30]), id="truncated header"),
+    pytest.param(lambda p: write(p, wav_header(88200, block_align=0, byte_rate=0)
+                                 + bytes(88200)), id="block align and byte rate 0"),
+    pytest.param(lambda p: write(p, wav_header(88200, block_align=0)
+                                 + bytes(88200)), id="block align 0"),
+    pytest.param(lambda p: write(p, wav_header(88200, tag=0x7777, channels=0, bits=0)
+                                 + bytes(88200)), id="unknown format, no channels"),
+    pytest.param(lambda p: write(p, b"Not a sound at all.\n" * 100), id="not a WAV"),
+    pytest.param(huge_wav, id="300 MB WAV"),
+]
+
+
+@pytest.fixture
+def bare_folder():
+    """A fresh folder holding only a copy of the executable, so that no
+    keys folder beside the staged one can be found."""
+    folder = tempfile.mkdtemp(prefix="piano-bare-")
+    shutil.copy(os.path.join(STAGE, EXE_NAME), folder)
+    yield folder
+    shutil.rmtree(folder, ignore_errors=True)
+
+
+@pytest.mark.parametrize("make_file", BAD_SOUND_CASES)
+def test_bad_sound_files_neither_stall_nor_crash_it(start_piano, screen, prefix, bare_folder,
+                                                    make_file):
+    if make_file:
+        os.mkdir(os.path.join(bare_folder, "keys"))
+        make_file(os.path.join(bare_folder, "keys", "49.wav"))
+    piano = start_piano(cwd=bare_folder, exe=os.path.join(bare_folder, EXE_NAME)).wait_window()
+    origin = keyboard_origin(screen.width, screen.height)
+    piano.focus()
+    released = piano.shot_client()
+    press_and_release(piano, prefix, "t", lambda image: white_pressed(image, origin, 5), released)
+    # The next note first stops the bad one's player: a crash there shows now.
+    press_and_release(piano, prefix, "y", lambda image: white_pressed(image, origin, 6), released)
+    press_and_release(piano, prefix, "t", lambda image: white_pressed(image, origin, 5), released)
+    assert piano.process.poll() is None
+    piano.key("Escape")
+    assert piano.exit_code() == 0
+
+
+# -- odd screens ---------------------------------------------------------
+@pytest.fixture(scope="module")
+def screen_prefix_path():
+    """One Wine prefix for all the odd screens: each screen restarts its
+    wineserver on its own display, much quicker than a new prefix."""
+    path = tempfile.mkdtemp(prefix="piano-screens-")
+    yield path
+    shutil.rmtree(path, ignore_errors=True)
+
+
+@pytest.mark.parametrize("width, height", [
+    pytest.param(640, 480, id="640x480, too narrow"),
+    pytest.param(1048, 452, id="1048x452, too narrow and too short"),
+    pytest.param(3840, 1080, id="3840x1080, very wide"),
+])
+def test_odd_screen_shows_the_keyboard_at_its_origin_and_plays(start_piano, screen_prefix_path,
+                                                               width, height):
+    screen = Screen(width, height)
+    prefix = Prefix(screen_prefix_path, screen.display)
+    try:
+        piano = start_piano(screen=screen, prefix=prefix)
+        left, top = origin = keyboard_origin(width, height)
+
+        def keyboard_drawn():
+            for window in screen.windows(TITLE):
+                piano.window = window
+                if piano.client_origin():
+                    image = piano.shot_client()
+                    return (pixel(image, left + 10, top + 250) == WHITE
+                            and pixel(image, left + 70, top + 100) == BLACK)
+        wait_for(keyboard_drawn, 60, "the keyboard drawn")
+        image = piano.shot_client()
+        # White key 0 starts exactly at the origin; black key 0 at its offset.
+        edges = {"left of the keyboard": pixel(image, left - 1, top + 250) != WHITE,
+                 "keyboard's left column": pixel(image, left, top + 250) == WHITE,
+                 "above the keyboard": pixel(image, left + 10, top - 1) != WHITE,
+                 "keyboard's top row": pixel(image, left + 10, top) == WHITE,
+                 "left of black key 0": pixel(image, left + 49, top + 100) == WHITE,
+                 "black key 0": pixel(image, left + 50, top + 100) == BLACK}
+        assert all(edges.values()), f"at {origin}, wrong: {[k for k, ok in edges.items() if not ok]}"
+
+        piano.focus()
+        press_and_release(piano, prefix, "1", lambda shot: black_pressed(shot, origin), image)
+        piano.wait_sound(int(1.2 * CAPTURE_RATE))
+        heard = fundamental_hz(piano.captured(), CAPTURE_RATE, frequency(41), 0.05, 1.05)
+        assert abs(cents(heard, frequency(41))) < 10, f"heard {heard:.1f} Hz"
+        piano.key("Escape")
+        assert piano.exit_code() == 0
+    finally:
+        prefix.kill()
+        screen.close()
+
+
+# -- racing starts -------------------------------------------------------
+def test_eight_copies_started_at_once_leave_one_window(start_piano, screen, prefix):
+    pianos = [start_piano() for _ in range(8)]
+    wait_for(lambda: wininfo(prefix, "box", "Error")[0] == "7", 90, "seven Error boxes")
+    assert procinfo(prefix, "okall", "Error") == ["7"] + ["Morvane Piano is already running."] * 7
+    wait_for(lambda: sum(p.process.poll() is not None for p in pianos) == 7, 60,
+             "seven copies to exit")
+    survivor, = [p for p in pianos if p.process.poll() is None]
+    assert [p.exit_code() for p in pianos if p is not survivor] == [-1] * 7
+    survivor.wait_window()
+    assert len(screen.windows(TITLE)) == 1
+    survivor.focus()
+    survivor.key("Escape")
+    assert survivor.exit_code() == 0
+
+
+# -- focus ---------------------------------------------------------------
+def test_key_held_across_a_focus_change_stays_pressed_until_its_key_up(piano, screen, prefix):
+    origin = keyboard_origin(screen.width, screen.height)
+    L, T, R, B = white_key(0, origin)
+    keyboard = (slice(T - 10, B + 10), slice(L, L + 1050))
+    piano.focus()
+    released = piano.shot_client()
+    piano.key("t", action="keydown")
+    try:
+        wait_for(lambda: white_pressed(piano.shot_client(), origin, 5), 30, "T drawn pressed")
+        pressed = piano.shot_client()
+        # Another X client takes the keyboard, from the screen's far corner.
+        thief = subprocess.Popen(["xmessage", "-geometry", "-0-0", "focus elsewhere"],
+                                 env=dict(os.environ, DISPLAY=screen.display),
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            window = wait_for(lambda: screen.windows("xmessage"), 30, "the other window")[0]
+            screen.run("xdotool", "windowfocus", "--sync", str(window))
+            wait_for(lambda: procinfo(prefix, "foreground") == [""], 30, "the piano to lose focus")
+            assert np.array_equal(piano.shot_client()[keyboard], pressed[keyboard]), \
+                "losing focus changed the keyboard"
+        finally:
+            thief.kill()
+            thief.wait()
+        # With no window manager, Wine takes a click, not X's focus alone, as
+        # the user's choice of window; the click lands on empty background.
+        piano.focus()
+        piano.click(20, 20)
+        wait_for(lambda: procinfo(prefix, "foreground") == [TITLE], 30, "the piano's focus back")
+        assert white_pressed(piano.shot_client(), origin, 5), "T released before its key-up"
+    finally:
+        piano.key("t", action="keyup")
+    wait_for(lambda: np.array_equal(piano.shot_client(), released), 30, "T drawn released")
+    press_and_release(piano, prefix, "y", lambda image: white_pressed(image, origin, 6), released)
+    piano.key("Escape")
+    assert piano.exit_code() == 0
