@@ -1,0 +1,98 @@
+# The two downloads, built with everything else into build/packages/:
+#   MorvanePiano-X.Y.Z-win32.zip   unpack anywhere and start the .exe there
+#   MorvanePiano-X.Y.Z-setup.exe   per-machine installer (NSIS's makensis)
+# Their names, the installer's texts and its version record all come from
+# project() and PRODUCT_NAME in CMakeLists.txt, so a version bump is one edit.
+# Both are rebuilt when the executable, a key sound or a document changes.
+
+set(PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
+set(PACKAGE_BASE ${PROJECT_NAME}-${PACKAGE_VERSION})
+set(PACKAGE_DIR ${CMAKE_BINARY_DIR}/packages)
+set(PACKAGE_ZIP ${PACKAGE_DIR}/${PACKAGE_BASE}-win32.zip)
+set(PACKAGE_SETUP ${PACKAGE_DIR}/${PACKAGE_BASE}-setup.exe)
+# What ships beside the executable, besides the keys folder.
+set(PACKAGE_DOCS README.md LICENSE NOTICE)
+
+set(package_docs_full "")
+foreach(doc ${PACKAGE_DOCS})
+    list(APPEND package_docs_full ${PROJECT_SOURCE_DIR}/${doc})
+endforeach()
+set(package_key_names "")
+foreach(sound ${KEY_SOUNDS})
+    get_filename_component(name ${sound} NAME)
+    list(APPEND package_key_names ${name})
+endforeach()
+list(SORT package_key_names)
+
+# The zip: one top folder, its members named one by one so their order is
+# fixed (a directory walk would follow the file system's order).
+set(zip_top ${PACKAGE_BASE}-win32)
+set(zip_root ${CMAKE_BINARY_DIR}/package-root)
+file(MAKE_DIRECTORY ${zip_root})
+set(zip_members ${zip_top}/$<TARGET_FILE_NAME:MorvanePiano>)
+foreach(doc ${PACKAGE_DOCS})
+    list(APPEND zip_members ${zip_top}/${doc})
+endforeach()
+foreach(name ${package_key_names})
+    list(APPEND zip_members ${zip_top}/keys/${name})
+endforeach()
+add_custom_command(OUTPUT ${PACKAGE_ZIP}
+    COMMAND ${CMAKE_COMMAND} -E remove_directory ${zip_top}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_top}/keys ${PACKAGE_DIR}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MorvanePiano> ${package_docs_full} ${zip_root}/${zip_top}
+    COMMAND ${CMAKE_COMMAND} -E copy ${KEY_SOUNDS} ${zip_root}/${zip_top}/keys
+    COMMAND ${CMAKE_COMMAND} -E tar cf ${PACKAGE_ZIP} --format=zip -- ${zip_members}
+    WORKING_DIRECTORY ${zip_root}
+    DEPENDS MorvanePiano ${KEY_SOUNDS} ${package_docs_full}
+    COMMENT "Packing ${PACKAGE_BASE}-win32.zip"
+    VERBATIM)
+
+# The installer installs and removes its files by name: the list is written
+# here, from the same key list the stage uses, as two NSIS macros.
+set(nsh "!macro INSTALL_FILES\n")
+string(APPEND nsh "  SetOutPath \"$INSTDIR\"\n")
+foreach(doc ${package_docs_full})
+    string(APPEND nsh "  File \"${doc}\"\n")
+endforeach()
+string(APPEND nsh "  SetOutPath \"$INSTDIR\\keys\"\n")
+foreach(name ${package_key_names})
+    string(APPEND nsh "  File \"${PROJECT_SOURCE_DIR}/keys/${name}\"\n")
+endforeach()
+string(APPEND nsh "!macroend\n!macro REMOVE_FILES\n")
+foreach(name ${package_key_names})
+    string(APPEND nsh "  Delete \"$INSTDIR\\keys\\${name}\"\n")
+endforeach()
+string(APPEND nsh "  RMDir \"$INSTDIR\\keys\"\n")
+foreach(doc ${PACKAGE_DOCS})
+    string(APPEND nsh "  Delete \"$INSTDIR\\${doc}\"\n")
+endforeach()
+string(APPEND nsh "!macroend\n")
+set(package_files_nsh ${CMAKE_BINARY_DIR}/generated/package_files.nsh)
+file(GENERATE OUTPUT ${package_files_nsh} CONTENT "${nsh}")
+
+find_program(MAKENSIS makensis)
+if(MAKENSIS)
+    add_custom_command(OUTPUT ${PACKAGE_SETUP}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKAGE_DIR}
+        COMMAND ${MAKENSIS} -V2 -INPUTCHARSET UTF8
+            "-DPRODUCT_NAME=${PRODUCT_NAME}"
+            -DAPP_ID=${PROJECT_NAME}
+            -DVERSION=${PROJECT_VERSION}
+            "-DPUBLISHER=${MAKER_NAME}"
+            -DHOME_PAGE=${HOME_PAGE}
+            -DEXE_PATH=$<TARGET_FILE:MorvanePiano>
+            -DEXE_NAME=$<TARGET_FILE_NAME:MorvanePiano>
+            -DICON=${PROJECT_SOURCE_DIR}/res/app.ico
+            -DLICENSE_FILE=${PROJECT_SOURCE_DIR}/LICENSE
+            -DFILE_LIST=${package_files_nsh}
+            -DOUTFILE=${PACKAGE_SETUP}
+            ${CMAKE_CURRENT_LIST_DIR}/installer.nsi
+        DEPENDS MorvanePiano ${KEY_SOUNDS} ${package_docs_full} ${package_files_nsh}
+            ${CMAKE_CURRENT_LIST_DIR}/installer.nsi ${PROJECT_SOURCE_DIR}/res/app.ico
+        COMMENT "Building ${PACKAGE_BASE}-setup.exe"
+        VERBATIM)
+    add_custom_target(package_all ALL DEPENDS ${PACKAGE_ZIP} ${PACKAGE_SETUP})
+else()
+    message(WARNING "makensis not found: only the zip is packaged")
+    add_custom_target(package_all ALL DEPENDS ${PACKAGE_ZIP})
+endif()

@@ -1,0 +1,99 @@
+; The piano's installer: a per-machine install under the 32-bit Program Files
+; folder, one Start-menu shortcut, and an entry in the system's list of
+; installed programs. Silent with /S, both ways.
+;
+; Every name and number comes from the build (packaging/Packaging.cmake) as a
+; define: PRODUCT_NAME, APP_ID, VERSION (four parts), PUBLISHER, HOME_PAGE,
+; EXE_PATH, EXE_NAME, ICON, LICENSE_FILE, FILE_LIST (the INSTALL_FILES and
+; REMOVE_FILES macros naming every other file) and OUTFILE.
+
+Unicode true
+RequestExecutionLevel admin
+ManifestDPIAware true
+SetCompressor /SOLID lzma
+
+!include MUI2.nsh
+!include FileFunc.nsh
+!include "${FILE_LIST}"
+
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP_ID}"
+!define UNINSTALLER "Uninstall.exe"
+; Straight in the Programs folder: one shortcut needs no folder of its own.
+!define SHORTCUT "$SMPROGRAMS\${PRODUCT_NAME}.lnk"
+
+Name "${PRODUCT_NAME}"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES32\${PRODUCT_NAME}"
+; A reinstall or update goes where the last install went.
+InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
+BrandingText "${PRODUCT_NAME} ${VERSION}"
+
+VIProductVersion "${VERSION}"
+VIFileVersion "${VERSION}"
+VIAddVersionKey /LANG=0 "ProductName" "${PRODUCT_NAME}"
+VIAddVersionKey /LANG=0 "ProductVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "FileVersion" "${VERSION}"
+VIAddVersionKey /LANG=0 "FileDescription" "${PRODUCT_NAME} Setup"
+VIAddVersionKey /LANG=0 "CompanyName" "${PUBLISHER}"
+VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
+
+!define MUI_ICON "${ICON}"
+!define MUI_UNICON "${ICON}"
+!insertmacro MUI_PAGE_LICENSE "${LICENSE_FILE}"
+!insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_INSTFILES
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+!insertmacro MUI_LANGUAGE "English"
+
+; Per machine: the shortcut goes to every user's Start menu.
+Function .onInit
+    SetShellVarContext all
+FunctionEnd
+
+Function un.onInit
+    SetShellVarContext all
+FunctionEnd
+
+Section "Install"
+    SetOutPath "$INSTDIR"
+    File "/oname=${EXE_NAME}" "${EXE_PATH}"
+    !insertmacro INSTALL_FILES
+    WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+
+    ; The piano finds its keys folder relative to its current folder, and a
+    ; shortcut starts it in the output path current at its creation.
+    SetOutPath "$INSTDIR"
+    CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE_NAME}" "" "$INSTDIR\${EXE_NAME}" 0
+
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${EXE_NAME}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "URLInfoAbout" "${HOME_PAGE}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+SectionEnd
+
+; Removes what the installer made, by name, and nothing else: a folder the
+; user added files to stays, with those files.
+Section "Uninstall"
+    Delete "${SHORTCUT}"
+    !insertmacro REMOVE_FILES
+    Delete "$INSTDIR\${EXE_NAME}"
+    Delete "$INSTDIR\${UNINSTALLER}"
+    RMDir "$INSTDIR"
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+
+    ; This runs as a copy in a folder of its own under TEMP, and that copy is
+    ; deleted at the next restart; but its folder was put on the restart's
+    ; list first, while not yet empty, so it would stay. Putting the folder
+    ; on the list again, after the copy, lets the restart remove it too.
+    StrCmp "$EXEDIR" "$INSTDIR" +2
+        RMDir /REBOOTOK "$EXEDIR"
+SectionEnd

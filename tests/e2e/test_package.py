@@ -1,0 +1,259 @@
+"""The two downloads as a user gets them: the portable zip unpacked into a
+folder of its own and started from there, and the installer run silently on
+a machine of its own (a fresh Wine prefix), its shortcut followed, the
+program it installed played, and its uninstaller run. The installer's tests
+share one installation and run in file order: the last one uninstalls."""
+import os
+import re
+import struct
+import subprocess
+import sys
+import types
+import zipfile
+
+import pytest
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
+from desktop import CAPTURE_RATE, EXE_NAME, ROOT, STAGE, Prefix, wait_for  # noqa: E402
+from layout import frequency  # noqa: E402
+from wavcheck import cents, fundamental_hz  # noqa: E402
+
+PACKAGES = os.environ.get("MORVANE_PACKAGES", os.path.join(ROOT, "build", "packages"))
+
+
+def project_identity():
+    """The product name and four-part version, from where the build takes them."""
+    text = open(os.path.join(ROOT, "CMakeLists.txt")).read()
+    version = re.search(r"project\(\s*\w+\s+VERSION\s+([\d.]+)", text).group(1)
+    name = re.search(r'set\(PRODUCT_NAME\s+"([^"]+)"\)', text).group(1)
+    return name, version
+
+
+PRODUCT, VERSION = project_identity()
+RELEASE = ".".join(VERSION.split(".")[:3])
+ZIP = os.path.join(PACKAGES, f"MorvanePiano-{RELEASE}-win32.zip")
+SETUP = os.path.join(PACKAGES, f"MorvanePiano-{RELEASE}-setup.exe")
+# What both forms put in the program's folder, and where each comes from.
+DOCS = ["README.md", "LICENSE", "NOTICE"]
+KEYS = [f"keys/{n}.wav" for n in range(40, 65)]
+SHIPPED = [EXE_NAME] + DOCS + KEYS
+SOURCES = dict({EXE_NAME: os.path.join(STAGE, EXE_NAME)},
+               **{name: os.path.join(ROOT, name) for name in DOCS + KEYS})
+UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\MorvanePiano"
+START_MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
+
+
+def assert_plays(piano, key, sound_number):
+    """A press of `key` sounds key `sound_number`'s note, in tune."""
+    piano.focus()
+    piano.key(key)
+    piano.wait_sound(int(1.2 * CAPTURE_RATE))
+    expected = frequency(sound_number)
+    heard = fundamental_hz(piano.captured(), CAPTURE_RATE, expected, 0.05, 1.05)
+    assert abs(cents(heard, expected)) < 10, f"{key}: heard {heard:.1f} Hz, not {expected:.1f} Hz"
+
+
+# -- the zip ------------------------------------------------------------------
+
+ZIP_TOP = f"MorvanePiano-{RELEASE}-win32/"
+
+
+def test_zip_holds_the_program_its_keys_and_documents_in_one_folder():
+    with zipfile.ZipFile(ZIP) as archive:
+        names = archive.namelist()
+        assert sorted(names) == sorted(ZIP_TOP + name for name in SHIPPED)
+        stale = [name for name in SHIPPED
+                 if archive.read(ZIP_TOP + name) != open(SOURCES[name], "rb").read()]
+    assert not stale, f"packed files differ from the build's: {stale}"
+
+
+def test_zip_unpacked_anywhere_plays_from_its_folder_and_quits(start_piano, tmp_path):
+    with zipfile.ZipFile(ZIP) as archive:
+        archive.extractall(tmp_path / "My Downloads")
+    folder = tmp_path / "My Downloads" / ZIP_TOP
+    piano = start_piano(cwd=str(folder), exe=str(folder / EXE_NAME)).wait_window()
+    assert_plays(piano, "q", 42)                      # D4
+    piano.key("Escape")
+    assert piano.exit_code() == 0
+
+
+# -- the installer ------------------------------------------------------------
+
+def wine(prefix, *args, timeout=120):
+    return subprocess.run(["wine", *args], env=prefix.env, capture_output=True, text=True,
+                          timeout=timeout)
+
+
+def on_drive(windows_path):
+    """A path on drive C: as machine_state lists it."""
+    assert windows_path[:3].upper() == "C:\\", windows_path
+    return os.path.join(*windows_path[3:].split("\\"))
+
+
+def unix_path(prefix, windows_path):
+    return os.path.join(prefix.path, "drive_c", on_drive(windows_path))
+
+
+def registry_values(prefix, key):
+    """A key's values as {name: text or number}, or None if there is no such key."""
+    result = wine(prefix, "reg", "query", key)
+    if result.returncode != 0:
+        return None
+    values = {}
+    for line in result.stdout.splitlines():
+        match = re.match(r"\s+(\S+)\s+(REG_\w+)\s*(.*)$", line)
+        if match:
+            name, kind, data = match.groups()
+            values[name] = int(data, 16) if kind == "REG_DWORD" else data
+    return values
+
+
+def read_shortcut(path):
+    """A .lnk file's target path and working folder: the target from its link
+    info's local path, the folder from its string data."""
+    data = open(path, "rb").read()
+    assert data[:4] == b"L\0\0\0", f"{path} is not a shell link"
+    flags = struct.unpack_from("<I", data, 0x14)[0]
+    at = 0x4C
+    if flags & 0x01:                                   # an item id list
+        at += 2 + struct.unpack_from("<H", data, at)[0]
+    target = None
+    if flags & 0x02:                                   # link info
+        size, _, info_flags, _, base, _, suffix = struct.unpack_from("<7I", data, at)
+        if info_flags & 0x01:
+            start, ends = at + base, at + suffix
+            target = (data[start:data.index(b"\0", start)] + data[ends:data.index(b"\0", ends)]
+                      ).decode("latin-1")
+        at += size
+    strings, width = {}, 2 if flags & 0x80 else 1
+    # Name, relative path, working folder, arguments, icon, in that order.
+    for bit in (0x04, 0x08, 0x10, 0x20, 0x40):
+        if flags & bit:
+            count = struct.unpack_from("<H", data, at)[0]
+            text = data[at + 2:at + 2 + count * width]
+            # Wine counts the terminating zero in, Windows does not.
+            strings[bit] = text.decode("utf-16-le" if width == 2 else "latin-1").rstrip("\0")
+            at += 2 + count * width
+    return target, strings.get(0x10)
+
+
+def wine_processes(prefix):
+    """The ids of the processes running in the prefix."""
+    marker = f"WINEPREFIX={prefix.path}".encode()
+    pids = set()
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if marker in open(f"/proc/{pid}/environ", "rb").read().split(b"\0"):
+                pids.add(int(pid))
+        except OSError:
+            pass
+    return pids
+
+
+def machine_state(prefix, scratch):
+    """Every file and folder on drive C:, and every registry key and value
+    name of the machine and the user."""
+    drive = os.path.join(prefix.path, "drive_c")
+    files = set()
+    for folder, folders, names in os.walk(drive):
+        files.update(os.path.relpath(os.path.join(folder, name), drive) for name in folders + names)
+    registry = set()
+    for hive in ("HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"):
+        export = os.path.join(scratch, "export.reg")
+        assert wine(prefix, "regedit", "/E", export, hive).returncode == 0
+        key = None
+        for line in open(export, encoding="utf-16").read().splitlines():
+            match = re.match(r'\[(.*)\]$|(@|"(?:[^"\\]|\\.)*")=', line)
+            if match and match.group(1):
+                key = match.group(1)
+                registry.add(key)
+            elif match:
+                registry.add(f"{key} {match.group(2)}")
+    return files, registry
+
+
+@pytest.fixture(scope="module")
+def installation(screen, workdir):
+    """The installer run silently on a machine of its own, with the state of
+    that machine before and right after."""
+    scratch = os.path.join(workdir, "setup")
+    os.makedirs(os.path.join(scratch, "home"))
+    with pytest.MonkeyPatch.context() as patch:
+        patch.setenv("HOME", os.path.join(scratch, "home"))
+        prefix = Prefix(os.path.join(scratch, "prefix"), screen.display)
+    # Wine would mirror the Start menu into the Linux desktop's menus.
+    prefix.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
+    try:
+        it = types.SimpleNamespace(prefix=prefix, scratch=scratch)
+        it.before = machine_state(prefix, scratch)
+        result = wine(prefix, SETUP, "/S")
+        assert result.returncode == 0, f"setup exited with {result.returncode}"
+        it.after = machine_state(prefix, scratch)
+        it.folder = registry_values(prefix, r"HKLM\Software\Microsoft\Windows\CurrentVersion")[
+            "ProgramFilesDir"] + "\\" + PRODUCT
+        it.shortcut = f"{START_MENU}\\{PRODUCT}.lnk"
+        yield it
+    finally:
+        prefix.kill()
+
+
+def test_silent_install_creates_the_files_shortcut_and_uninstall_entry(installation):
+    it = installation
+    folder_files = SHIPPED + ["Uninstall.exe"]
+    expected = {on_drive(it.folder), on_drive(it.folder + "\\keys"), on_drive(it.shortcut)}
+    expected |= {on_drive(it.folder + "\\" + name.replace("/", "\\")) for name in folder_files}
+    assert it.after[0] - it.before[0] == expected
+    assert not it.before[0] - it.after[0]
+    for name in SHIPPED:
+        assert open(unix_path(it.prefix, f"{it.folder}\\{name}"), "rb").read() == \
+            open(SOURCES[name], "rb").read(), f"{name} installed differs from the build's"
+
+    target, working_folder = read_shortcut(unix_path(it.prefix, it.shortcut))
+    assert (target, working_folder) == (f"{it.folder}\\{EXE_NAME}", it.folder)
+
+    key = "HKEY_LOCAL_MACHINE" + UNINSTALL_KEY[4:]
+    assert {entry for entry in it.after[1] - it.before[1] if not entry.startswith(key)} == set()
+    entry = registry_values(it.prefix, UNINSTALL_KEY)
+    uninstaller = f'"{it.folder}\\Uninstall.exe"'
+    size = sum(os.path.getsize(unix_path(it.prefix, f"{it.folder}\\{name}"))
+               for name in folder_files)
+    assert abs(entry.pop("EstimatedSize") - size / 1024) < 2
+    assert entry.pop("Publisher") and entry.pop("URLInfoAbout").startswith("http")
+    assert entry == {"DisplayName": PRODUCT, "DisplayVersion": VERSION,
+                     "DisplayIcon": f"{it.folder}\\{EXE_NAME}", "InstallLocation": it.folder,
+                     "UninstallString": uninstaller, "QuietUninstallString": uninstaller + " /S",
+                     "NoModify": 1, "NoRepair": 1}
+
+
+def test_shortcut_starts_the_installed_piano_which_plays(installation, start_piano):
+    it = installation
+    target, working_folder = read_shortcut(unix_path(it.prefix, it.shortcut))
+    piano = start_piano(prefix=it.prefix, cwd=unix_path(it.prefix, working_folder),
+                        exe=unix_path(it.prefix, target)).wait_window()
+    assert_plays(piano, "t", 49)                      # A4
+    piano.key("Escape")
+    assert piano.exit_code() == 0
+
+
+def test_silent_uninstall_leaves_nothing_behind(installation):
+    it = installation
+    command = registry_values(it.prefix, UNINSTALL_KEY)["UninstallString"]
+    uninstaller = re.fullmatch(r'"([^"]+)"', command).group(1)
+    running = wine_processes(it.prefix)
+    assert wine(it.prefix, uninstaller, "/S").returncode == 0
+    # The uninstaller hands over to a copy of itself and returns at once.
+    wait_for(lambda: wine_processes(it.prefix) <= running, 60, "the uninstaller's copy to end")
+    assert registry_values(it.prefix, UNINSTALL_KEY) is None, "uninstall entry left"
+    # That copy goes at the next restart, as on Windows: shut down, start again.
+    it.prefix.kill()
+    subprocess.run(["wineboot", "-r"], env=it.prefix.env, check=True, timeout=120)
+    files, registry = machine_state(it.prefix, it.scratch)
+    assert files == it.before[0], f"changed: {sorted(files ^ it.before[0])}"
+    assert not (it.after[1] - it.before[1]) & registry, "registry entries of the install left"
+    # Nor does any other key, value or text anywhere in the registry name
+    # the program: Wine writes it out to these files when it shuts down.
+    it.prefix.kill()
+    mentions = [line.strip() for name in ("system.reg", "user.reg", "userdef.reg")
+                for line in open(os.path.join(it.prefix.path, name), errors="replace")
+                if PRODUCT.lower() in line.lower() or "morvanepiano" in line.lower()]
+    assert not mentions, f"registry still names the program: {mentions}"
