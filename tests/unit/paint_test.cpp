@@ -210,22 +210,25 @@ TEST(PaintKeyboard, DrawsTitleRuleAndKeysIntoAWindow)
     windowClass.hbrBackground = (HBRUSH)GetStockObject(BLACK_BRUSH);
     windowClass.lpszClassName = "PaintTestWindow";
     ASSERT_NE(0, RegisterClassA(&windowClass));
-    TitleFont = CreateFontA(45, 0, 0, 0, FW_HEAVY, 1, 0, 0, ANSI_CHARSET, 0, 0, 0, 0x12, "Arial");
+    TitleFont = CreateFontA(45, 0, 0, 0, FW_HEAVY, 1, 0, 0, ANSI_CHARSET, 0, 0, 0,
+                            VARIABLE_PITCH | FF_SWISS, "Arial");
     LayoutKeyboard(1200, 900);
     WhiteKeys[1].pressed = 1;
     HWND window = CreateWindowExA(0, "PaintTestWindow", "", WS_POPUP, 0, 0, 1200, 900, 0, 0, 0, 0);
     ShowWindow(window, SW_SHOWNOACTIVATE);
     UpdateWindow(window);
 
-    // Where a word's ink lies from its top-left corner is the font's matter:
-    // the platform draws the word at (0, 0) of a bitmap for reference.
+    // Where a word's ink lies from its top-left corner is the font's matter
+    // (an italic overhangs it): the platform draws the word in a bitmap for
+    // reference.
     TestBitmap reference;
-    ASSERT_TRUE(CreateTestBitmap(&reference, 500, 120, Black));
+    ASSERT_TRUE(CreateTestBitmap(&reference, 580, 160, Black));
     SelectObject(reference.dc, TitleFont);
     SetBkMode(reference.dc, TRANSPARENT);
     SetTextColor(reference.dc, TitleColour);
-    TextOutA(reference.dc, 0, 0, "Morvane", 7);
-    RECT expected = InkBox(reference.dc, 0, 0, 500, 120), title;
+    TextOutA(reference.dc, 40, 40, "Morvane", 7);
+    RECT expected = InkBox(reference.dc, 0, 0, 580, 160), title;
+    OffsetRect(&expected, -40, -40);
     DestroyTestBitmap(&reference);
 
     const int X = KeyboardLeft, Y = KeyboardTop;
