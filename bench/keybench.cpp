@@ -13,11 +13,6 @@
 #include "keyboard/keys.h"
 #include "sound/sound.h"
 
-// The shell's globals live in main.cpp, which is not part of the library.
-HANDLE InstanceMutex;
-HFONT TitleFont;
-HWND MainWindow;
-
 static LARGE_INTEGER Frequency;
 
 static double Now(void)

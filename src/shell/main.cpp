@@ -4,10 +4,6 @@
 #include "../keyboard/keys.h"
 #include "product.h"
 
-HANDLE InstanceMutex;
-HFONT TitleFont;
-HWND MainWindow;
-
 static const char MutexName[] = "morvanepiano";
 
 static void ShowStartError(const char *text)

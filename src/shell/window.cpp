@@ -5,6 +5,10 @@
 #include "../draw/paint.h"
 #include "../keyboard/input.h"
 
+HANDLE InstanceMutex;
+HFONT TitleFont;
+HWND MainWindow;
+
 const char WindowClassName[] = "FrameClassName";
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)

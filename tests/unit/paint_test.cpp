@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 #include "bitmap.h"
 #include "draw/paint.h"
-
-// Start-up owns the title font; here the test stands in for start-up.
-HFONT TitleFont;
+#include "shell/shell.h"
 
 static const COLORREF Background = 0x123456, White = 0xFFFFFF, Black = 0, Grey = 0x999999;
 
