@@ -85,8 +85,8 @@ class Prefix:
 
 
 def wininfo(prefix, *args):
-    """Runs the test helper that reads message boxes and window rectangles
-    from inside Wine; returns its output lines."""
+    """Runs the test helper that reads message boxes, window rectangles and
+    a process's figures from inside Wine; returns its output lines."""
     result = subprocess.run(["wine", os.path.join(TOOLS, "wininfo.exe"), *args], env=prefix.env,
                             capture_output=True, text=True, timeout=60)
     return result.stdout.replace("\r", "").splitlines()
@@ -209,19 +209,11 @@ class Piano:
         shutil.rmtree(self.home, ignore_errors=True)
 
 
-def procinfo(prefix, *args):
-    """Runs the test helper that reads a process's memory, GDI and handle
-    counts and answers message boxes from inside Wine; returns its lines."""
-    result = subprocess.run(["wine", os.path.join(TOOLS, "procinfo.exe"), *args], env=prefix.env,
-                            capture_output=True, text=True, timeout=60)
-    return result.stdout.replace("\r", "").splitlines()
-
-
 def process_stats(prefix, title=TITLE):
-    """The figures procinfo reports for the process owning window `title`,
-    as a dict of name to number."""
+    """The memory, GDI and handle figures of the process owning window
+    `title`, as a dict of name to number."""
     return {name: int(value) for name, value in
-            (line.split() for line in procinfo(prefix, "stats", title))}
+            (line.split() for line in wininfo(prefix, "stats", title))}
 
 
 def wait_quiet(piano, at_least, quiet=0.5, timeout=30):

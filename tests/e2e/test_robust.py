@@ -14,7 +14,7 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
 from desktop import (CAPTURE_RATE, EXE_NAME, STAGE, TITLE, Prefix, Screen,  # noqa: E402
-                     process_stats, procinfo, wait_for, wait_quiet, wininfo)
+                     process_stats, wait_for, wait_quiet, wininfo)
 from layout import (BLACK_KEYS, WHITE_KEYS, black_key, frequency, keyboard_origin,  # noqa: E402
                     white_key)
 from wavcheck import cents, fundamental_hz  # noqa: E402
@@ -54,7 +54,7 @@ def check_running(piano, prefix):
     if piano.process.poll() is not None:
         raise AssertionError(f"the piano exited with {piano.exit_code()}")
     if piano.screen.windows("Program Error"):
-        procinfo(prefix, "okall", "Program Error")
+        wininfo(prefix, "ok", "Program Error")
         wait_for(lambda: not piano.screen.windows("Program Error"), 30, "the box to close")
         raise AssertionError("the piano crashed: Wine shows its 'Program Error' box")
 
@@ -256,7 +256,8 @@ def test_odd_screen_shows_the_keyboard_at_its_origin_and_plays(start_piano, scre
 def test_eight_copies_started_at_once_leave_one_window(start_piano, screen, prefix):
     pianos = [start_piano() for _ in range(8)]
     wait_for(lambda: wininfo(prefix, "box", "Error")[0] == "7", 90, "seven Error boxes")
-    assert procinfo(prefix, "okall", "Error") == ["7"] + ["Morvane Piano is already running."] * 7
+    assert wininfo(prefix, "box", "Error") == ["7"] + ["owner=", "Morvane Piano is already running."] * 7
+    wininfo(prefix, "ok", "Error")
     wait_for(lambda: sum(p.process.poll() is not None for p in pianos) == 7, 60,
              "seven copies to exit")
     survivor, = [p for p in pianos if p.process.poll() is None]
@@ -286,7 +287,7 @@ def test_key_held_across_a_focus_change_stays_pressed_until_its_key_up(piano, sc
         try:
             window = wait_for(lambda: screen.windows("xmessage"), 30, "the other window")[0]
             screen.run("xdotool", "windowfocus", "--sync", str(window))
-            wait_for(lambda: procinfo(prefix, "foreground") == [""], 30, "the piano to lose focus")
+            wait_for(lambda: wininfo(prefix, "foreground") == [""], 30, "the piano to lose focus")
             assert np.array_equal(piano.shot_client()[keyboard], pressed[keyboard]), \
                 "losing focus changed the keyboard"
         finally:
@@ -296,7 +297,7 @@ def test_key_held_across_a_focus_change_stays_pressed_until_its_key_up(piano, sc
         # the user's choice of window; the click lands on empty background.
         piano.focus()
         piano.click(20, 20)
-        wait_for(lambda: procinfo(prefix, "foreground") == [TITLE], 30, "the piano's focus back")
+        wait_for(lambda: wininfo(prefix, "foreground") == [TITLE], 30, "the piano's focus back")
         assert white_pressed(piano.shot_client(), origin, 5), "T released before its key-up"
     finally:
         piano.key("t", action="keyup")

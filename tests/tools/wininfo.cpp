@@ -1,78 +1,193 @@
 // A small Windows console tool for the end-to-end tests: reads from inside
-// Wine what X cannot show, such as a message box's text or a window's
-// rectangle in Windows' own coordinates.
-//   wininfo box CAPTION     number of message boxes with that caption, then the first one's text
-//   wininfo ok CAPTION      presses OK on the first such box
+// Wine what X cannot show.
+//   wininfo box CAPTION     the number of message boxes with that caption, then
+//                           for each its owner's title ("owner=...") and its text
+//   wininfo ok CAPTION      presses OK on every such box
 //   wininfo rect TITLE      the top-level window's rectangle: left top right bottom
+//   wininfo foreground      the title of the window that has the keyboard
+//   wininfo stats TITLE     one "name value" line each for the process owning
+//                           the window: working set, pagefile usage, GDI and
+//                           USER objects and handles as the platform reports
+//                           them (Wine 8 gives 0 for the last three), then the
+//                           same counted another way: GDI objects from the
+//                           process's GDI handle table and handles from the
+//                           system's handle list; -1 where neither works
 #include <windows.h>
+#include <psapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <winternl.h>
 
 static const char DialogClass[] = "#32770";
 static const int MessageBoxTextId = 0xFFFF;
 
-struct BoxSearch {
+typedef LONG (WINAPI *QueryProcess)(HANDLE, int, PVOID, ULONG, PULONG);
+typedef LONG (WINAPI *QuerySystem)(int, PVOID, ULONG, PULONG);
+
+static FARPROC NtFunction(const char *name)
+{
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), name);
+}
+
+// Wine keeps each process's GDI handles in a table that the PEB points at
+// (GdiSharedHandleTable, at 0x94 in a 32-bit PEB): 65,536 entries of 24
+// bytes, whose byte 14 holds the object's type, 0 for a free entry.
+static long CountGdiTableEntries(HANDLE process)
+{
+    static const int EntryCount = 0x10000, EntrySize = 24, TypeByte = 14, TableField = 0x94;
+    PROCESS_BASIC_INFORMATION basic;
+    ULONG length;
+    QueryProcess query = (QueryProcess)(void *)NtFunction("NtQueryInformationProcess");
+    if (!query || query(process, 0, &basic, sizeof basic, &length) != 0)
+        return -1;
+    DWORD table = 0;
+    SIZE_T read;
+    if (!ReadProcessMemory(process, (BYTE *)basic.PebBaseAddress + TableField, &table,
+                           sizeof table, &read) || !table)
+        return -1;
+    static BYTE entries[EntryCount * EntrySize];
+    if (!ReadProcessMemory(process, (void *)(DWORD_PTR)table, entries, sizeof entries, &read))
+        return -1;
+    long count = 0;
+    for (int i = 0; i < EntryCount; i++)
+        if (entries[i * EntrySize + TypeByte])
+            count++;
+    return count;
+}
+
+// The system's handle list (SystemHandleInformation, class 16): a count, then
+// 16-byte entries that begin with the owning process's id.
+static long CountSystemHandles(DWORD processId)
+{
+    QuerySystem query = (QuerySystem)(void *)NtFunction("NtQuerySystemInformation");
+    ULONG size = 1 << 20, needed = 0;
+    for (int attempt = 0; query && attempt < 6; attempt++, size *= 2) {
+        BYTE *list = (BYTE *)malloc(size);
+        LONG status = query(16, list, size, &needed);
+        if (status == 0) {
+            ULONG count = *(ULONG *)list;
+            long owned = 0;
+            for (ULONG i = 0; i < count; i++)
+                if (*(ULONG *)(list + 4 + 16 * i) == processId)
+                    owned++;
+            free(list);
+            return owned;
+        }
+        free(list);
+    }
+    return -1;
+}
+
+static int Stats(const char *title)
+{
+    HWND window = FindWindowA(0, title);
+    DWORD processId = 0;
+    if (!window || !GetWindowThreadProcessId(window, &processId))
+        return 1;
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (!process)
+        return 1;
+
+    PROCESS_MEMORY_COUNTERS memory = {};
+    memory.cb = sizeof memory;
+    BOOL haveMemory = GetProcessMemoryInfo(process, &memory, sizeof memory);
+    DWORD handles = 0;
+    BOOL haveHandles = GetProcessHandleCount(process, &handles);
+    printf("working_set %ld\n", haveMemory ? (long)memory.WorkingSetSize : -1L);
+    printf("pagefile %ld\n", haveMemory ? (long)memory.PagefileUsage : -1L);
+    printf("gdi %ld\n", (long)GetGuiResources(process, GR_GDIOBJECTS));
+    printf("user %ld\n", (long)GetGuiResources(process, GR_USEROBJECTS));
+    printf("handles %ld\n", haveHandles ? (long)handles : -1L);
+    printf("gdi_table %ld\n", CountGdiTableEntries(process));
+    printf("handle_list %ld\n", CountSystemHandles(processId));
+    CloseHandle(process);
+    return 0;
+}
+
+struct BoxList {
     const char *caption;
+    HWND boxes[64];
     int count;
-    HWND first;
 };
 
-static BOOL CALLBACK CountBox(HWND window, LPARAM param)
+static BOOL CALLBACK CollectBox(HWND window, LPARAM param)
 {
-    BoxSearch *search = (BoxSearch *)param;
+    BoxList *list = (BoxList *)param;
     char className[64], caption[256];
     GetClassNameA(window, className, sizeof className);
     GetWindowTextA(window, caption, sizeof caption);
-    if (strcmp(className, DialogClass) == 0 && strcmp(caption, search->caption) == 0 &&
-        IsWindowVisible(window)) {
-        if (!search->first)
-            search->first = window;
-        search->count++;
-    }
+    if (strcmp(className, DialogClass) == 0 && strcmp(caption, list->caption) == 0 &&
+        IsWindowVisible(window) && list->count < 64)
+        list->boxes[list->count++] = window;
     return TRUE;
 }
 
-static BoxSearch FindBoxes(const char *caption)
+static BoxList FindBoxes(const char *caption)
 {
-    BoxSearch search = { caption, 0, 0 };
-    EnumWindows(CountBox, (LPARAM)&search);
-    return search;
+    BoxList list = {};
+    list.caption = caption;
+    EnumWindows(CollectBox, (LPARAM)&list);
+    return list;
+}
+
+static int PrintBoxes(const char *caption)
+{
+    BoxList list = FindBoxes(caption);
+    printf("%d\n", list.count);
+    for (int i = 0; i < list.count; i++) {
+        char text[2048] = "", ownerTitle[256] = "";
+        GetDlgItemTextA(list.boxes[i], MessageBoxTextId, text, sizeof text);
+        HWND owner = GetWindow(list.boxes[i], GW_OWNER);
+        if (owner)
+            GetWindowTextA(owner, ownerTitle, sizeof ownerTitle);
+        printf("owner=%s\n%s\n", ownerTitle, text);
+    }
+    return 0;
+}
+
+static int PressOk(const char *caption)
+{
+    BoxList list = FindBoxes(caption);
+    for (int i = 0; i < list.count; i++)
+        PostMessageA(list.boxes[i], WM_COMMAND, IDOK, 0);
+    return list.count ? 0 : 1;
+}
+
+static int PrintRect(const char *title)
+{
+    HWND window = FindWindowA(0, title);
+    RECT rect;
+    if (!window || !GetWindowRect(window, &rect))
+        return 1;
+    printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    return 0;
+}
+
+static int PrintForeground(void)
+{
+    char title[256] = "";
+    HWND window = GetForegroundWindow();
+    if (window)
+        GetWindowTextA(window, title, sizeof title);
+    printf("%s\n", title);
+    return 0;
 }
 
 int main(int argc, char **argv)
 {
+    if (argc == 2 && strcmp(argv[1], "foreground") == 0)
+        return PrintForeground();
     if (argc != 3)
         return 2;
-    const char *mode = argv[1];
-
-    if (strcmp(mode, "box") == 0) {
-        BoxSearch search = FindBoxes(argv[2]);
-        printf("%d\n", search.count);
-        if (search.first) {
-            char text[2048];
-            GetDlgItemTextA(search.first, MessageBoxTextId, text, sizeof text);
-            HWND owner = GetWindow(search.first, GW_OWNER);
-            char ownerTitle[256] = "";
-            if (owner)
-                GetWindowTextA(owner, ownerTitle, sizeof ownerTitle);
-            printf("owner=%s\n%s\n", ownerTitle, text);
-        }
-        return 0;
-    }
-    if (strcmp(mode, "ok") == 0) {
-        BoxSearch search = FindBoxes(argv[2]);
-        if (!search.first)
-            return 1;
-        PostMessageA(search.first, WM_COMMAND, IDOK, 0);
-        return 0;
-    }
-    if (strcmp(mode, "rect") == 0) {
-        HWND window = FindWindowA(0, argv[2]);
-        RECT rect;
-        if (!window || !GetWindowRect(window, &rect))
-            return 1;
-        printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
-        return 0;
-    }
+    const char *mode = argv[1], *name = argv[2];
+    if (strcmp(mode, "box") == 0)
+        return PrintBoxes(name);
+    if (strcmp(mode, "ok") == 0)
+        return PressOk(name);
+    if (strcmp(mode, "rect") == 0)
+        return PrintRect(name);
+    if (strcmp(mode, "stats") == 0)
+        return Stats(name);
     return 2;
 }
