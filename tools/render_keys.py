@@ -63,10 +63,10 @@ def fundamental_hz(x, expected):
     """
     seg = x[int(0.05 * RATE):int((LENGTH - FADE) * RATE)]   # past the hammer noise
     size = 1 << 19
-    spec = np.abs(np.fft.rfft(seg * np.hanning(len(seg)), size))
+    spectrum = np.abs(np.fft.rfft(seg * np.hanning(len(seg)), size))
     lo, hi = (int(expected * r * size / RATE) for r in (2 ** -0.5, 2 ** 0.5))
-    i = lo + int(np.argmax(spec[lo:hi]))
-    a, b, c = np.log(spec[i - 1:i + 2])
+    i = lo + int(np.argmax(spectrum[lo:hi]))
+    a, b, c = np.log(spectrum[i - 1:i + 2])
     return (i + 0.5 * (a - c) / (a - 2 * b + c)) * RATE / size
 
 

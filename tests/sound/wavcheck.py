@@ -65,11 +65,11 @@ def fundamental_hz(x, rate, expected, start=0.05, stop=1.05):
     """
     seg = x[int(start * rate):int(stop * rate)]
     size = 1 << 19
-    spec = np.abs(np.fft.rfft(seg * np.hanning(len(seg)), size))
+    spectrum = np.abs(np.fft.rfft(seg * np.hanning(len(seg)), size))
     lo = int(expected * 2 ** -0.5 * size / rate)
     hi = int(expected * 2 ** 0.5 * size / rate)
-    i = lo + int(np.argmax(spec[lo:hi]))
-    a, b, c = np.log(spec[i - 1:i + 2] + 1e-30)
+    i = lo + int(np.argmax(spectrum[lo:hi]))
+    a, b, c = np.log(spectrum[i - 1:i + 2] + 1e-30)
     return (i + 0.5 * (a - c) / (a - 2 * b + c)) * rate / size
 
 
