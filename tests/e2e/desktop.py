@@ -218,7 +218,8 @@ def process_stats(prefix, title=TITLE):
 
 def wait_quiet(piano, at_least, quiet=0.5, timeout=30):
     """Waits until the piano's captured sound holds at least `at_least`
-    samples and has stopped growing for `quiet` seconds: its note has ended."""
+    samples and has stopped growing for `quiet` seconds, well over the
+    player's buffer period: its note has ended. Returns that length."""
     seen = {"length": -1, "since": 0.0}
 
     def settled():
@@ -227,3 +228,4 @@ def wait_quiet(piano, at_least, quiet=0.5, timeout=30):
             seen.update(length=length, since=now)
         return length >= at_least and now - seen["since"] > quiet
     wait_for(settled, timeout, "the sound to end")
+    return seen["length"]

@@ -2,13 +2,12 @@
 screen and what they sound like, captured from Wine's sound output."""
 import os
 import sys
-import time
 
 import numpy as np
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
-from desktop import CAPTURE_RATE, wait_for  # noqa: E402
+from desktop import CAPTURE_RATE, wait_for, wait_quiet  # noqa: E402
 from layout import (BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, black_key,  # noqa: E402
                     frequency, keyboard_origin, white_key)
 from wavcheck import cents, fundamental_hz  # noqa: E402
@@ -86,27 +85,12 @@ def test_key_down_draws_pressed_and_plays_key_up_draws_released(piano, key, repa
     assert abs(cents(heard, frequency(sound_number))) < 10, f"heard {heard:.1f} Hz"
 
 
-def sound_length(piano, at_least):
-    """The capture's length in seconds once it has stopped growing, that is
-    once the note has ended: unchanged for half a second, well over the
-    player's buffer period."""
-    seen = {"length": -1, "since": 0.0}
-
-    def settled():
-        length, now = len(piano.captured()), time.monotonic()
-        if length != seen["length"]:
-            seen.update(length=length, since=now)
-        return length >= at_least and now - seen["since"] > 0.5
-    wait_for(settled, 30, "the note to end")
-    return seen["length"] / CAPTURE_RATE
-
-
 def test_second_key_down_cuts_off_the_first_note(piano):
     piano.focus()
     piano.key("q")                                     # D4
     piano.wait_sound(int(0.3 * CAPTURE_RATE))
     piano.key("t")                                     # A4
-    seconds = sound_length(piano, int(NOTE_SECONDS * CAPTURE_RATE))
+    seconds = wait_quiet(piano, int(NOTE_SECONDS * CAPTURE_RATE)) / CAPTURE_RATE
     sound = piano.captured()
     # The last full note is A4 alone; D4 stopped before its end.
     tail = sound[-int(NOTE_SECONDS * CAPTURE_RATE):]
@@ -117,7 +101,7 @@ def test_second_key_down_cuts_off_the_first_note(piano):
 def test_key_up_leaves_the_note_sounding(piano):
     piano.focus()
     piano.key("t")                                     # down and up at once
-    seconds = sound_length(piano, int(0.5 * CAPTURE_RATE))
+    seconds = wait_quiet(piano, int(0.5 * CAPTURE_RATE)) / CAPTURE_RATE
     assert seconds >= NOTE_SECONDS - 0.05, f"note stopped after {seconds:.2f} s"
 
 
