@@ -44,6 +44,9 @@ def start_piano(screen, prefix):
         return piano
 
     yield start
+    # Every process goes first: each kill waits for all of the windows to go.
+    for piano in started:
+        piano.stop()
     for piano in started:
         piano.kill()
 

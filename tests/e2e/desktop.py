@@ -19,13 +19,15 @@ CAPTURE_RATE = 44100
 
 
 def wait_for(condition, timeout=30.0, what="condition"):
-    """Polls until condition() returns something truthy; fails after timeout."""
+    """Polls until condition() returns something truthy; fails after timeout.
+    `what` may be a function, called on failure to describe what was seen."""
     deadline = time.monotonic() + timeout
     while True:
         value = condition()
         if value:
             return value
         if time.monotonic() > deadline:
+            what = what() if callable(what) else what
             raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}")
         time.sleep(0.05)
 
@@ -86,10 +88,18 @@ class Prefix:
 
 def wininfo(prefix, *args):
     """Runs the test helper that reads message boxes, window rectangles and
-    a process's figures from inside Wine; returns its output lines."""
-    result = subprocess.run(["wine", os.path.join(TOOLS, "wininfo.exe"), *args], env=prefix.env,
-                            capture_output=True, text=True, timeout=60)
-    return result.stdout.replace("\r", "").splitlines()
+    a process's figures from inside Wine; returns its output lines. The tool
+    answers within a second, so a run that hangs (a Wine start that stalls)
+    is ended and tried again rather than left to fail the test."""
+    command = ["wine", os.path.join(TOOLS, "wininfo.exe"), *args]
+    for attempt in range(3):
+        try:
+            result = subprocess.run(command, env=prefix.env, capture_output=True, text=True,
+                                    timeout=20)
+            return result.stdout.replace("\r", "").splitlines()
+        except subprocess.TimeoutExpired:
+            pass
+    raise AssertionError(f"wininfo {' '.join(args)} hung three times")
 
 
 def rgb(colour):
@@ -199,10 +209,13 @@ class Piano:
             raise AssertionError("piano did not exit")
         return code - 256 if code > 127 else code
 
-    def kill(self):
+    def stop(self):
         if self.process.poll() is None:
             os.killpg(self.process.pid, signal.SIGKILL)
             self.process.wait()
+
+    def kill(self):
+        self.stop()
         # Its window lingers until the wineserver has cleaned up; the next
         # test must not find it.
         wait_for(lambda: not self.screen.windows(TITLE), 30, "the old window to go")

@@ -255,11 +255,16 @@ def test_odd_screen_shows_the_keyboard_at_its_origin_and_plays(start_piano, scre
 # -- racing starts -------------------------------------------------------
 def test_eight_copies_started_at_once_leave_one_window(start_piano, screen, prefix):
     pianos = [start_piano() for _ in range(8)]
-    wait_for(lambda: wininfo(prefix, "box", "Error")[0] == "7", 90, "seven Error boxes")
-    assert wininfo(prefix, "box", "Error") == ["7"] + ["owner=", "Morvane Piano is already running."] * 7
+
+    def seen():
+        return (f"copies' exit codes {[p.process.poll() for p in pianos]}, "
+                f"boxes {wininfo(prefix, 'box', 'Error')}, windows {screen.windows(TITLE)}")
+    boxes = ["7"] + ["owner=", "Morvane Piano is already running."] * 7
+    wait_for(lambda: wininfo(prefix, "box", "Error") == boxes, 90,
+             lambda: f"seven Error boxes saying it is already running; saw {seen()}")
     wininfo(prefix, "ok", "Error")
     wait_for(lambda: sum(p.process.poll() is not None for p in pianos) == 7, 60,
-             "seven copies to exit")
+             lambda: f"seven copies to exit; saw {seen()}")
     survivor, = [p for p in pianos if p.process.poll() is None]
     assert [p.exit_code() for p in pianos if p is not survivor] == [-1] * 7
     survivor.wait_window()

@@ -137,7 +137,11 @@ static int PrintBoxes(const char *caption)
     printf("%d\n", list.count);
     for (int i = 0; i < list.count; i++) {
         char text[2048] = "", ownerTitle[256] = "";
-        GetDlgItemTextA(list.boxes[i], MessageBoxTextId, text, sizeof text);
+        // The text lives in another process: a box that stopped answering
+        // must not hang the tool too.
+        DWORD_PTR copied;
+        SendMessageTimeoutA(GetDlgItem(list.boxes[i], MessageBoxTextId), WM_GETTEXT,
+                            sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG, 5000, &copied);
         HWND owner = GetWindow(list.boxes[i], GW_OWNER);
         if (owner)
             GetWindowTextA(owner, ownerTitle, sizeof ownerTitle);
