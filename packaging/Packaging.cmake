@@ -13,15 +13,8 @@ set(PACKAGE_SETUP ${PACKAGE_DIR}/${PACKAGE_BASE}-setup.exe)
 # What ships beside the executable, besides the keys folder.
 set(PACKAGE_DOCS README.md LICENSE NOTICE)
 
-set(package_docs_full "")
-foreach(doc ${PACKAGE_DOCS})
-    list(APPEND package_docs_full ${PROJECT_SOURCE_DIR}/${doc})
-endforeach()
-set(package_key_names "")
-foreach(sound ${KEY_SOUNDS})
-    get_filename_component(name ${sound} NAME)
-    list(APPEND package_key_names ${name})
-endforeach()
+list(TRANSFORM PACKAGE_DOCS PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE package_docs_full)
+list(TRANSFORM KEY_SOUNDS REPLACE "^.*/" "" OUTPUT_VARIABLE package_key_names)
 list(SORT package_key_names)
 
 # The zip: one top folder, its members named one by one so their order is
@@ -29,13 +22,9 @@ list(SORT package_key_names)
 set(zip_top ${PACKAGE_BASE}-win32)
 set(zip_root ${CMAKE_BINARY_DIR}/package-root)
 file(MAKE_DIRECTORY ${zip_root})
-set(zip_members ${zip_top}/$<TARGET_FILE_NAME:MorvanePiano>)
-foreach(doc ${PACKAGE_DOCS})
-    list(APPEND zip_members ${zip_top}/${doc})
-endforeach()
-foreach(name ${package_key_names})
-    list(APPEND zip_members ${zip_top}/keys/${name})
-endforeach()
+list(TRANSFORM package_key_names PREPEND keys/ OUTPUT_VARIABLE zip_members)
+list(PREPEND zip_members $<TARGET_FILE_NAME:MorvanePiano> ${PACKAGE_DOCS})
+list(TRANSFORM zip_members PREPEND ${zip_top}/)
 add_custom_command(OUTPUT ${PACKAGE_ZIP}
     COMMAND ${CMAKE_COMMAND} -E remove_directory ${zip_top}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_top}/keys ${PACKAGE_DIR}
