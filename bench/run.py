@@ -25,7 +25,7 @@ import time
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "sound"))
-from desktop import Prefix  # noqa: E402
+from desktop import Prefix, Screen, wait_for, write_asoundrc  # noqa: E402
 from layout import (BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, black_key,  # noqa: E402
                     keyboard_origin, white_key)
 from wavcheck import onset_ms, read_wav  # noqa: E402
@@ -97,16 +97,14 @@ class XDisplay:
 
 
 def wait_until(condition, timeout, what, process=None):
-    deadline = time.perf_counter() + timeout
-    while True:
+    """wait_for at the benchmark's fine poll, giving up at once if `process`
+    has exited."""
+    def ready():
         value = condition()
-        if value:
-            return value
-        if process is not None and process.poll() is not None:
+        if not value and process is not None and process.poll() is not None:
             raise RuntimeError(f"{what}: the program exited with {process.returncode}")
-        if time.perf_counter() > deadline:
-            raise RuntimeError(f"timed out after {timeout} s waiting for {what}")
-        time.sleep(POLL)
+        return value
+    return wait_for(ready, timeout, what, interval=POLL)
 
 
 # -- the run's own screen, prefix and programs ------------------------------
@@ -114,15 +112,9 @@ def wait_until(condition, timeout, what, process=None):
 class Bench:
     def __init__(self, workdir):
         self.workdir = workdir
-        read_end, write_end = os.pipe()
         # A white root, so that a window painted black stands out from it.
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{WIDTH}x{HEIGHT}x24",
-             "-nolisten", "tcp", "-wr"],
-            pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            self.display = ":" + pipe.readline().strip()
+        self.screen = Screen(WIDTH, HEIGHT, "-wr")
+        self.display = self.screen.display
         self.x = XDisplay(self.display)
         self.prefix = Prefix(os.path.join(workdir, "prefix"), self.display)
         self.null_home = self.home("null", None)
@@ -133,14 +125,7 @@ class Bench:
         raw 44.1 kHz mono capture file as the end-to-end tests do."""
         path = os.path.join(self.workdir, name)
         os.makedirs(path, exist_ok=True)
-        with open(os.path.join(path, ".asoundrc"), "w") as rc:
-            if capture:
-                rc.write('pcm.!default { type plug; slave { pcm "capture"; rate %d; channels 1; '
-                         'format S16_LE } }\n' % RATE)
-                rc.write('pcm.capture { type file; slave.pcm "null"; file "%s"; format "raw" }\n'
-                         % capture)
-            else:
-                rc.write("pcm.!default { type null }\n")
+        write_asoundrc(path, capture)
         return path
 
     def start(self, exe, cwd=STAGE, home=None, args=(), **options):
@@ -157,26 +142,16 @@ class Bench:
         if "holding" not in line:
             raise RuntimeError("the desktop holder did not start")
 
-    def windows(self, title):
-        out = subprocess.run(["xdotool", "search", "--name", f"^{title}$"], capture_output=True,
-                             text=True, env=dict(os.environ, DISPLAY=self.display)).stdout
-        return [int(w) for w in out.split()]
-
     def client_box(self, title):
         """The client area of the viewable window of that title, as X sees it."""
-        for window in self.windows(title):
-            info = subprocess.run(["xwininfo", "-id", str(window)], capture_output=True, text=True,
-                                  env=dict(os.environ, DISPLAY=self.display)).stdout
-            fields = dict(line.strip().split(":", 1) for line in info.splitlines() if ":" in line)
-            if fields.get("Map State", "").strip() != "IsViewable":
-                continue
-            keys = ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")
-            return window, tuple(int(fields[k]) for k in keys)
+        for window in self.screen.windows(title):
+            box = self.screen.window_box(window, viewable_only=True)
+            if box:
+                return window, box
         return None
 
     def focus(self, window):
-        env = dict(os.environ, DISPLAY=self.display)
-        subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], env=env, check=True)
+        self.screen.run("xdotool", "windowfocus", "--sync", str(window))
 
     def stop(self, process, gone_points):
         """Ends a program and waits for its window to leave the screen."""
@@ -194,8 +169,7 @@ class Bench:
             self.holder.wait()
         self.prefix.kill()
         self.x.close()
-        self.xvfb.terminate()
-        self.xvfb.wait()
+        self.screen.close()
 
 
 # -- what a finished paint looks like ---------------------------------------

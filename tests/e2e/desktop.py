@@ -18,7 +18,7 @@ TITLE = "Morvane Piano"
 CAPTURE_RATE = 44100
 
 
-def wait_for(condition, timeout=30.0, what="condition"):
+def wait_for(condition, timeout=30.0, what="condition", interval=0.05):
     """Polls until condition() returns something truthy; fails after timeout.
     `what` may be a function, called on failure to describe what was seen."""
     deadline = time.monotonic() + timeout
@@ -29,18 +29,19 @@ def wait_for(condition, timeout=30.0, what="condition"):
         if time.monotonic() > deadline:
             what = what() if callable(what) else what
             raise AssertionError(f"timed out after {timeout:.0f} s waiting for {what}")
-        time.sleep(0.05)
+        time.sleep(interval)
 
 
 class Screen:
-    """An Xvfb server of the given size on a display number it picks itself."""
+    """An Xvfb server of the given size on a display number it picks itself;
+    `options` go to Xvfb as they stand."""
 
-    def __init__(self, width=1920, height=1080):
+    def __init__(self, width=1920, height=1080, *options):
         self.width, self.height = width, height
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp"],
+             "-nolisten", "tcp", *options],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
@@ -61,6 +62,18 @@ class Screen:
     def windows(self, name):
         out = self.run("xdotool", "search", "--name", f"^{name}$", check=False)
         return [int(w) for w in out.split()]
+
+    def window_box(self, window, viewable_only=False):
+        """A window's client area on the screen, as X sees it: (x, y, width,
+        height); None if it has gone, or is not shown and `viewable_only`."""
+        info = self.run("xwininfo", "-id", str(window), check=False)
+        fields = dict(line.strip().split(":", 1) for line in info.splitlines() if ":" in line)
+        keys = ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")
+        if not all(k in fields for k in keys):
+            return None
+        if viewable_only and fields.get("Map State", "").strip() != "IsViewable":
+            return None
+        return tuple(int(fields[k]) for k in keys)
 
     def close(self):
         self.process.terminate()
@@ -102,6 +115,20 @@ def wininfo(prefix, *args):
     raise AssertionError(f"wininfo {' '.join(args)} hung three times")
 
 
+def write_asoundrc(home, capture_path=None):
+    """Sends a program's sound, through the HOME it is started with, to a
+    raw 44.1 kHz mono capture file, or to a null device if no path is given.
+    The capture is forced to that one format whatever the player opens."""
+    with open(os.path.join(home, ".asoundrc"), "w") as rc:
+        if capture_path is None:
+            rc.write("pcm.!default { type null }\n")
+            return
+        rc.write('pcm.!default { type plug; slave { pcm "capture"; rate %d; channels 1; '
+                 'format S16_LE } }\n' % CAPTURE_RATE)
+        rc.write('pcm.capture { type file; slave.pcm "null"; file "%s"; format "raw" }\n'
+                 % capture_path)
+
+
 def rgb(colour):
     """A COLORREF (0x00BBGGRR) as (red, green, blue)."""
     return (colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF)
@@ -115,12 +142,7 @@ class Piano:
         self.screen = screen
         self.home = tempfile.mkdtemp(prefix="piano-home-")
         self.capture_path = os.path.join(self.home, "capture.raw")
-        # Force the capture to one known format whatever the player opens.
-        with open(os.path.join(self.home, ".asoundrc"), "w") as rc:
-            rc.write('pcm.!default { type plug; slave { pcm "capture"; rate %d; channels 1; '
-                     'format S16_LE } }\n' % CAPTURE_RATE)
-            rc.write('pcm.capture { type file; slave.pcm "null"; file "%s"; format "raw" }\n'
-                     % self.capture_path)
+        write_asoundrc(self.home, self.capture_path)
         env = dict(prefix.env, HOME=self.home)
         if extra_path:
             env["PATH"] = extra_path + os.pathsep + env["PATH"]
@@ -157,12 +179,7 @@ class Piano:
     def geometry(self):
         """The client area's screen position and size, as X sees it; None if
         the window has gone."""
-        info = self.screen.run("xwininfo", "-id", str(self.window), check=False)
-        fields = dict(line.strip().split(":", 1) for line in info.splitlines() if ":" in line)
-        keys = ("Absolute upper-left X", "Absolute upper-left Y", "Width", "Height")
-        if not all(k in fields for k in keys):
-            return None
-        return tuple(int(fields[k]) for k in keys)
+        return self.screen.window_box(self.window)
 
     def client_origin(self):
         geometry = self.geometry()
