@@ -115,6 +115,18 @@ def wininfo(prefix, *args):
     raise AssertionError(f"wininfo {' '.join(args)} hung three times")
 
 
+def hold_desktop(prefix):
+    """Starts a process that keeps Wine's desktop up, as a user's session
+    does; without one Wine replaces the desktop, and writes new registry
+    entries for its display, whenever programs come and go. Kill its
+    process group to let go."""
+    holder = subprocess.Popen(["wine", os.path.join(TOOLS, "wininfo.exe"), "hold"],
+                              env=prefix.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                              text=True, start_new_session=True)
+    assert "holding" in holder.stdout.readline(), "the desktop holder did not start"
+    return holder
+
+
 def write_asoundrc(home, capture_path=None):
     """Sends a program's sound, through the HOME it is started with, to a
     raw 44.1 kHz mono capture file, or to a null device if no path is given.

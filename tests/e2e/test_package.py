@@ -8,13 +8,15 @@ import re
 import struct
 import subprocess
 import sys
+import time
 import types
 import zipfile
 
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
-from desktop import CAPTURE_RATE, EXE_NAME, ROOT, STAGE, Prefix, wait_for  # noqa: E402
+from desktop import (CAPTURE_RATE, EXE_NAME, ROOT, STAGE, Prefix, hold_desktop,  # noqa: E402
+                     wait_for)
 from layout import frequency  # noqa: E402
 from wavcheck import cents, fundamental_hz  # noqa: E402
 
@@ -137,26 +139,51 @@ def read_shortcut(path):
     return target, strings.get(0x10)
 
 
-def wine_processes(prefix):
-    """The ids of the processes running in the prefix."""
+def program_processes(prefix):
+    """The programs running in the prefix: process id to command line. Wine's
+    own services and system programs (under C:\\windows), which it starts and
+    stops by itself, are left out."""
     marker = f"WINEPREFIX={prefix.path}".encode()
-    pids = set()
+    programs = {}
     for pid in filter(str.isdigit, os.listdir("/proc")):
         try:
-            if marker in open(f"/proc/{pid}/environ", "rb").read().split(b"\0"):
-                pids.add(int(pid))
+            if marker not in open(f"/proc/{pid}/environ", "rb").read().split(b"\0"):
+                continue
+            command = open(f"/proc/{pid}/cmdline", "rb").read().replace(b"\0", b" ").decode()
         except OSError:
-            pass
-    return pids
+            continue
+        if not command.lower().startswith("c:\\windows\\"):
+            programs[int(pid)] = command.strip()
+    return programs
+
+
+def drive_files(prefix):
+    """Every file and folder on drive C:."""
+    drive = os.path.join(prefix.path, "drive_c")
+    files = set()
+    for folder, folders, names in os.walk(drive):
+        files.update(os.path.relpath(os.path.join(folder, name), drive) for name in folders + names)
+    return files
+
+
+def wait_drive_settled(prefix, quiet=3.0):
+    """A new prefix may go on installing Wine's own devices (their .pnf files
+    in the Windows inf folder) for a moment after wineboot returns: waits
+    until drive C has not changed for `quiet` seconds."""
+    seen = {"files": None, "since": 0.0}
+
+    def settled():
+        files, now = drive_files(prefix), time.monotonic()
+        if files != seen["files"]:
+            seen.update(files=files, since=now)
+        return now - seen["since"] >= quiet
+    wait_for(settled, 60, "drive C to settle", interval=0.5)
 
 
 def machine_state(prefix, scratch):
     """Every file and folder on drive C:, and every registry key and value
     name of the machine and the user."""
-    drive = os.path.join(prefix.path, "drive_c")
-    files = set()
-    for folder, folders, names in os.walk(drive):
-        files.update(os.path.relpath(os.path.join(folder, name), drive) for name in folders + names)
+    files = drive_files(prefix)
     registry = set()
     for hive in ("HKEY_LOCAL_MACHINE", "HKEY_CURRENT_USER"):
         export = os.path.join(scratch, "export.reg")
@@ -183,8 +210,10 @@ def installation(screen, workdir):
         prefix = Prefix(os.path.join(scratch, "prefix"), screen.display)
     # Wine would mirror the Start menu into the Linux desktop's menus.
     prefix.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
+    holder = hold_desktop(prefix)
     try:
         it = types.SimpleNamespace(prefix=prefix, scratch=scratch)
+        wait_drive_settled(prefix)
         it.before = machine_state(prefix, scratch)
         result = wine(prefix, SETUP, "/S")
         assert result.returncode == 0, f"setup exited with {result.returncode}"
@@ -194,7 +223,8 @@ def installation(screen, workdir):
         it.shortcut = f"{START_MENU}\\{PRODUCT}.lnk"
         yield it
     finally:
-        prefix.kill()
+        prefix.kill()      # the holder with it
+        holder.wait()
 
 
 def test_silent_install_creates_the_files_shortcut_and_uninstall_entry(installation):
@@ -239,10 +269,12 @@ def test_silent_uninstall_leaves_nothing_behind(installation):
     it = installation
     command = registry_values(it.prefix, UNINSTALL_KEY)["UninstallString"]
     uninstaller = re.fullmatch(r'"([^"]+)"', command).group(1)
-    running = wine_processes(it.prefix)
+    running = program_processes(it.prefix)
     assert wine(it.prefix, uninstaller, "/S").returncode == 0
     # The uninstaller hands over to a copy of itself and returns at once.
-    wait_for(lambda: wine_processes(it.prefix) <= running, 60, "the uninstaller's copy to end")
+    wait_for(lambda: program_processes(it.prefix).keys() <= running.keys(), 60,
+             lambda: f"the uninstaller's copy to end; still running: "
+                     f"{program_processes(it.prefix)}")
     assert registry_values(it.prefix, UNINSTALL_KEY) is None, "uninstall entry left"
     # That copy goes at the next restart, as on Windows: shut down, start again.
     it.prefix.kill()

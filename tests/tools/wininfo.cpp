@@ -5,6 +5,8 @@
 //   wininfo ok CAPTION      presses OK on every such box
 //   wininfo rect TITLE      the top-level window's rectangle: left top right bottom
 //   wininfo foreground      the title of the window that has the keyboard
+//   wininfo hold            keeps Wine's desktop up until killed; says
+//                           "holding" once it is
 //   wininfo stats TITLE     one "name value" line each for the process owning
 //                           the window: working set, pagefile usage, GDI and
 //                           USER objects and handles as the platform reports
@@ -178,10 +180,24 @@ static int PrintForeground(void)
     return 0;
 }
 
+// Wine ends its desktop when the last program using it exits, and makes a
+// new one, with new registry entries for its display, for the next; a real
+// session keeps one up. A window, even an unseen one, holds it.
+static int HoldDesktop(void)
+{
+    CreateWindowExA(0, "STATIC", "desktop holder", 0, 0, 0, 1, 1, 0, 0, 0, 0);
+    printf("holding\n");
+    fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 2 && strcmp(argv[1], "foreground") == 0)
         return PrintForeground();
+    if (argc == 2 && strcmp(argv[1], "hold") == 0)
+        return HoldDesktop();
     if (argc != 3)
         return 2;
     const char *mode = argv[1], *name = argv[2];
