@@ -8,7 +8,6 @@
 #include <mmsystem.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include "shell/shell.h"
 #include "keyboard/keys.h"
 #include "sound/sound.h"
@@ -143,25 +142,10 @@ static void MeasureSoundStart(int runs)
     delete[] times;
 }
 
-// Wine keeps its desktop process only while some program is attached to the
-// desktop; between two start-up runs nothing would be, and each start would
-// then pay for the desktop too, which a real session has up already.
-static int HoldDesktop(void)
-{
-    GetDesktopWindow();
-    CreateWindowExA(0, "STATIC", "desktop holder", 0, 0, 0, 1, 1, 0, 0, 0, 0);
-    printf("holding\n");
-    fflush(stdout);
-    Sleep(INFINITE);
-    return 0;
-}
-
-// Usage: keybench [key-runs [sound-runs]] | keybench hold
+// Usage: keybench [key-runs [sound-runs]]
 // Run it from a folder holding keys\, so that each press plays its real file.
 int main(int argc, char **argv)
 {
-    if (argc > 1 && strcmp(argv[1], "hold") == 0)
-        return HoldDesktop();
     int keyRuns = argc > 1 ? atoi(argv[1]) : 100;
     int soundRuns = argc > 2 ? atoi(argv[2]) : 8;
     QueryPerformanceFrequency(&Frequency);

@@ -23,14 +23,15 @@ import sys
 import time
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), ".."))
+BUILD = os.environ.get("MORVANE_BUILD", os.path.join(ROOT, "build"))
+os.environ.setdefault("MORVANE_TEST_TOOLS", os.path.join(BUILD, "test-tools"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, os.path.join(ROOT, "tests", "sound"))
-from desktop import Prefix, Screen, wait_for, write_asoundrc  # noqa: E402
+from desktop import Prefix, Screen, hold_desktop, wait_for, write_asoundrc  # noqa: E402
 from layout import (BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, black_key,  # noqa: E402
                     keyboard_origin, white_key)
 from wavcheck import onset_ms, read_wav  # noqa: E402
 
-BUILD = os.environ.get("MORVANE_BUILD", os.path.join(ROOT, "build"))
 STAGE = os.path.join(BUILD, "stage")
 PIANO_EXE = os.path.join(STAGE, "MorvanePiano.exe")
 BENCH_DIR = os.path.join(BUILD, "bench")
@@ -132,15 +133,6 @@ class Bench:
         env = dict(self.prefix.env, HOME=home or self.null_home)
         return subprocess.Popen(["wine", exe, *args], cwd=cwd, env=env, start_new_session=True,
                                 stderr=subprocess.DEVNULL, **options)
-
-    def hold_desktop(self):
-        """Wine's desktop process lives only while a program is attached to
-        the desktop; a real session has it up already, so it is kept up here
-        rather than started anew in every start-up run."""
-        self.holder = self.start(KEYBENCH_EXE, args=("hold",), stdout=subprocess.PIPE, text=True)
-        line = self.holder.stdout.readline()
-        if "holding" not in line:
-            raise RuntimeError("the desktop holder did not start")
 
     def client_box(self, title):
         """The client area of the viewable window of that title, as X sees it."""
@@ -474,7 +466,9 @@ def main():
     bench = Bench(workdir)
     began = time.perf_counter()
     try:
-        bench.hold_desktop()
+        # A session has its desktop up already: start-up runs must not pay
+        # for starting it anew each time.
+        bench.holder = hold_desktop(bench.prefix)
         print("start-up ...", flush=True)
         startup, piano, blank = measure_startup(bench, starts)
         print("key response and note start, inside the process ...", flush=True)
