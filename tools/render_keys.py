@@ -15,11 +15,17 @@ import numpy as np
 
 FIRST, LAST = 40, 64
 RATE = 44100
-SLOT = 6.0          # seconds per key in the take; the previous note has died away long before
-HOLD = 3.0          # note held past the end of the file, so the damper never shows in it
+SLOT = 13.0         # seconds per key in the take; the previous note has died away long before
+HOLD = 10.0         # note held past the end of the file, so the damper never shows in it
 VELOCITY = 110      # velocity 110 gives the most even attack-to-body balance across these keys
-LENGTH = 2.5        # seconds per file
-FADE = 0.5          # closing fade; the program stops notes itself, the file must just end quietly
+TUNE_SPAN = (0.05, 2.0)  # seconds of the note its pitch is measured over: past the hammer noise
+RING_DB = 50.0      # a note rings until its level has fallen this far below its loudest
+ENVELOPE = 0.05     # seconds of the RMS window that the level is measured over
+# A few keys' samples fall 50 dB within about 1.5 s and then linger just
+# below that for seconds; cut there, they would stop sooner than their
+# neighbours. No file is shorter than this.
+MIN_LENGTH = 2.5
+FADE = 0.2          # closing fade, from where the note has died away to an exact zero
 PEAK_DBFS = -1.0
 SPREAD_DB = 1.5     # how far a key's crest factor may exceed the median before its attack is limited
 TICKS_PER_SECOND = 960  # 480 ticks per quarter at 120 bpm
@@ -58,10 +64,10 @@ def fundamental_hz(x, expected):
     Piano strings are inharmonic, so the upper partials would mislead; the
     window keeps only the fundamental partial (the 2nd is a full octave up).
     The fundamental starts a little sharp and sags by a few cents as the note
-    decays, so it is measured over everything heard before the fade, not
-    just the attack.
+    decays, so it is measured over its first two seconds, not just the
+    attack.
     """
-    seg = x[int(0.05 * RATE):int((LENGTH - FADE) * RATE)]   # past the hammer noise
+    seg = x[int(TUNE_SPAN[0] * RATE):int(TUNE_SPAN[1] * RATE)]
     size = 1 << 19
     spectrum = np.abs(np.fft.rfft(seg * np.hanning(len(seg)), size))
     lo, hi = (int(expected * r * size / RATE) for r in (2 ** -0.5, 2 ** 0.5))
@@ -126,6 +132,29 @@ def level(notes):
         notes[n] = x * 10 ** (PEAK_DBFS / 20) / np.abs(x).max()
 
 
+def envelope(x):
+    """Mean square of the ENVELOPE seconds up to and including each sample,
+    from the first full window on."""
+    width = int(ENVELOPE * RATE)
+    total = np.concatenate([[0.0], np.cumsum(x * x)])
+    return (total[width:] - total[:-width]) / width
+
+
+def ring_out(x):
+    """The note up to where it has died away for good, RING_DB below its
+    loudest, and its closing fade: the note is held far longer than this
+    in the take, so a key-up never shows."""
+    level = envelope(x)
+    # Half a decibel to spare, for the rounding to 16 bits.
+    loud = np.nonzero(level > level.max() * 10 ** (-(RING_DB + 0.5) / 10))[0]
+    quiet_from = loud[-1] + 1 + int(ENVELOPE * RATE)   # end of the first quiet window after it
+    fade_at = max(quiet_from, round((MIN_LENGTH - FADE) * RATE))
+    length = fade_at + int(FADE * RATE)
+    if length > (HOLD - 1.0) * RATE:
+        sys.exit("render_keys.py: a note still rings near the end of its hold; raise HOLD")
+    return fade_out(x[:length])
+
+
 def fade_out(x):
     k = int(FADE * RATE)
     x = x.copy()
@@ -148,10 +177,10 @@ def finish(take_path, out_dir):
     for n in range(FIRST, LAST + 1):
         start = round((n - FIRST) * SLOT * RATE)
         x = tune(take[start:start + round(SLOT * RATE)], n)
-        notes[n] = trim_front(x)[:round(LENGTH * RATE)]
+        notes[n] = trim_front(x)
     level(notes)
     for n, x in notes.items():
-        write_wav("%s/%d.wav" % (out_dir, n), fade_out(x))
+        write_wav("%s/%d.wav" % (out_dir, n), ring_out(x))
 
 
 if __name__ == "__main__":
