@@ -17,7 +17,9 @@ import wavcheck as wc  # noqa: E402
 KEYS_DIR = Path(os.environ.get("MORVANE_KEYS") or Path(__file__).resolve().parents[2] / "keys")
 KEYS = range(40, 65)
 RATE = 44100
-MAX_TOTAL_BYTES = 6_000_000
+MAX_TOTAL_BYTES = 12_000_000
+FADE_SECONDS = 0.2
+RING_DB = 50.0
 
 
 def key_path(n):
@@ -35,7 +37,7 @@ def assert_format(s, n):
     assert (s.channels, s.sample_width, s.rate, s.compression) == (1, 2, RATE, "NONE"), \
         "key %d: want mono 16-bit PCM at %d Hz" % (n, RATE)
     seconds = len(s.samples) / s.rate
-    assert 1.5 <= seconds <= 4.0, "key %d lasts %.2f s" % (n, seconds)
+    assert 2.5 <= seconds <= 10.0, "key %d lasts %.2f s" % (n, seconds)
 
 
 def assert_in_tune(s, n):
@@ -59,9 +61,20 @@ def assert_peak(s, n):
     assert -1.5 <= p <= -0.5, "key %d peaks at %.2f dBFS, want about -1" % (n, p)
 
 
+def assert_rings_out(s, n):
+    # The note dies away by itself before the closing fade starts.
+    level = wc.envelope_dbfs(s.samples, s.rate)
+    before_fade = level[-int(FADE_SECONDS * s.rate) - 1]
+    assert before_fade <= level.max() - RING_DB, \
+        "key %d still at %.1f dB from its loudest when its fade starts" % (n, before_fade - level.max())
+
+
 def assert_clean_ending(s, n):
     x = s.samples
     tail = x[-int(0.01 * s.rate):]
+    level = wc.envelope_dbfs(x, s.rate)
+    drop = level[-int(FADE_SECONDS * s.rate) - 1] - level[-1]
+    assert drop >= 15.0, "key %d: its last %.1f s is no fade (%.1f dB)" % (n, FADE_SECONDS, drop)
     assert wc.tail_rms_dbfs(x, s.rate, 10.0) < -60.0, "key %d: last 10 ms not faded out" % n
     assert wc.peak_dbfs(tail) < -50.0, "key %d: last 10 ms still has a peak" % n
     assert abs(x[-1]) <= 1 / 32768, "key %d ends on %d, not on silence" % (n, round(x[-1] * 32768))
@@ -73,7 +86,7 @@ def head_levels():
 
 
 @pytest.mark.parametrize("check", [assert_format, assert_in_tune, assert_immediate,
-                                   assert_peak, assert_clean_ending],
+                                   assert_peak, assert_rings_out, assert_clean_ending],
                          ids=lambda f: f.__name__[len("assert_"):])
 @pytest.mark.parametrize("n", KEYS)
 def test_key_file(n, check):
@@ -103,12 +116,20 @@ def resample(x, speed):
     return np.interp(t, np.arange(len(x)), x)
 
 
+def fade(x, seconds):
+    """x with its last `seconds` faded linearly to zero."""
+    k = int(seconds * RATE)
+    return np.concatenate([x[:-k], x[-k:] * np.linspace(1, 0, k)])
+
+
 DAMAGE = [
     ("semitone sharp", lambda x: resample(x, 2 ** (1 / 12)), assert_in_tune),
     ("semitone flat", lambda x: resample(x, 2 ** (-1 / 12)), assert_in_tune),
     ("quarter tone sharp", lambda x: resample(x, 2 ** (1 / 24)), assert_in_tune),
     ("50 ms late", lambda x: np.concatenate([np.zeros(int(0.05 * RATE)), x]), assert_immediate),
     ("cut off mid-note", lambda x: x[:int(1.6 * RATE)], assert_clean_ending),
+    ("faded out while ringing", lambda x: fade(x[:int(1.5 * RATE)], 0.2), assert_rings_out),
+    ("faded over 10 ms", lambda x: fade(x[:-int(FADE_SECONDS * RATE)], 0.01), assert_clean_ending),
     ("clipped", lambda x: np.clip(x * 4, -1, 1), assert_peak),
 ]
 

@@ -91,3 +91,11 @@ def head_rms_dbfs(x, rate, seconds=0.5):
 def tail_rms_dbfs(x, rate, ms=10.0):
     tail = x[-int(ms * rate / 1000):]
     return db(np.sqrt(np.mean(tail ** 2)))
+
+
+def envelope_dbfs(x, rate, seconds=0.05):
+    """RMS level of the `seconds` up to each sample, from the first full
+    window on: a short-window envelope that follows a note's decay."""
+    width = int(seconds * rate)
+    total = np.concatenate([[0.0], np.cumsum(np.asarray(x) ** 2)])
+    return 10.0 * np.log10(np.maximum((total[width:] - total[:-width]) / width, 1e-20))
