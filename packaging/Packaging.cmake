@@ -17,22 +17,52 @@ list(TRANSFORM PACKAGE_DOCS PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE packa
 list(TRANSFORM KEY_SOUNDS REPLACE "^.*/" "" OUTPUT_VARIABLE package_key_names)
 list(SORT package_key_names)
 
-# The zip: one top folder, its members named one by one so their order is
-# fixed (a directory walk would follow the file system's order).
+# Both downloads are made from one staged folder whose files carry fixed
+# permissions and the build's one date (SOURCE_DATE_EPOCH), so that their
+# bytes depend on the sources alone: not on the umask, the clock, the time
+# zone, the user or the folder of the build. That needs the POSIX tools
+# touch and chmod and Info-ZIP's zip, which CMake's own archiver cannot
+# replace: its zip entries carry access times and user ids.
+find_program(ZIP zip)
+find_program(TOUCH touch)
+find_program(CHMOD chmod)
+if(NOT ZIP OR NOT TOUCH OR NOT CHMOD)
+    message(WARNING "zip, touch or chmod not found: no packages are made")
+    return()
+endif()
+
 set(zip_top ${PACKAGE_BASE}-win32)
-set(zip_root ${CMAKE_BINARY_DIR}/package-root)
-file(MAKE_DIRECTORY ${zip_root})
-list(TRANSFORM package_key_names PREPEND keys/ OUTPUT_VARIABLE zip_members)
-list(PREPEND zip_members $<TARGET_FILE_NAME:MorvanePiano> ${PACKAGE_DOCS})
-list(TRANSFORM zip_members PREPEND ${zip_top}/)
-add_custom_command(OUTPUT ${PACKAGE_ZIP}
-    COMMAND ${CMAKE_COMMAND} -E remove_directory ${zip_top}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${zip_top}/keys ${PACKAGE_DIR}
-    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MorvanePiano> ${package_docs_full} ${zip_root}/${zip_top}
-    COMMAND ${CMAKE_COMMAND} -E copy ${KEY_SOUNDS} ${zip_root}/${zip_top}/keys
-    COMMAND ${CMAKE_COMMAND} -E tar cf ${PACKAGE_ZIP} --format=zip -- ${zip_members}
-    WORKING_DIRECTORY ${zip_root}
+set(stage_root ${CMAKE_BINARY_DIR}/package-root)
+set(stage_top ${stage_root}/${zip_top})
+set(stage_stamp ${stage_root}/staged.stamp)
+file(MAKE_DIRECTORY ${stage_root})
+# Named one by one so that the zip's order is fixed (a directory walk would
+# follow the file system's order).
+list(TRANSFORM package_key_names PREPEND keys/ OUTPUT_VARIABLE package_members)
+list(PREPEND package_members $<TARGET_FILE_NAME:MorvanePiano> ${PACKAGE_DOCS})
+list(TRANSFORM package_members PREPEND ${zip_top}/ OUTPUT_VARIABLE zip_members)
+add_custom_command(OUTPUT ${stage_stamp}
+    COMMAND ${CMAKE_COMMAND} -E remove_directory ${stage_top}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${stage_top}/keys
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MorvanePiano> ${package_docs_full} ${stage_top}
+    COMMAND ${CMAKE_COMMAND} -E copy ${KEY_SOUNDS} ${stage_top}/keys
+    COMMAND ${CHMOD} -R u=rwX,go=rX ${zip_top}
+    COMMAND ${TOUCH} -d @${SOURCE_DATE_EPOCH} ${zip_members} ${zip_top}/keys ${zip_top}
+    COMMAND ${CMAKE_COMMAND} -E touch ${stage_stamp}
+    WORKING_DIRECTORY ${stage_root}
     DEPENDS MorvanePiano ${KEY_SOUNDS} ${package_docs_full}
+    COMMENT "Staging the packages' files"
+    VERBATIM)
+
+# -X leaves out the user and group ids and extra time stamps, -D the folder
+# entries; zip writes local times, hence UTC. It adds to an existing zip, so
+# the old one goes first.
+add_custom_command(OUTPUT ${PACKAGE_ZIP}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKAGE_DIR}
+    COMMAND ${CMAKE_COMMAND} -E rm -f ${PACKAGE_ZIP}
+    COMMAND ${CMAKE_COMMAND} -E env TZ=UTC ${ZIP} -q -X -D ${PACKAGE_ZIP} -- ${zip_members}
+    WORKING_DIRECTORY ${stage_root}
+    DEPENDS ${stage_stamp}
     COMMENT "Packing ${PACKAGE_BASE}-win32.zip"
     VERBATIM)
 
@@ -48,9 +78,9 @@ function(append_nsis_lines out command prefix)
 endfunction()
 
 set(nsh "!macro INSTALL_FILES\n  SetOutPath \"$INSTDIR\"\n")
-append_nsis_lines(nsh File "" ${package_docs_full})
+append_nsis_lines(nsh File "${stage_top}/" ${PACKAGE_DOCS})
 string(APPEND nsh "  SetOutPath \"$INSTDIR\\keys\"\n")
-append_nsis_lines(nsh File "${PROJECT_SOURCE_DIR}/keys/" ${package_key_names})
+append_nsis_lines(nsh File "${stage_top}/keys/" ${package_key_names})
 string(APPEND nsh "!macroend\n!macro REMOVE_FILES\n")
 append_nsis_lines(nsh Delete "$INSTDIR\\keys\\" ${package_key_names})
 string(APPEND nsh "  RMDir \"$INSTDIR\\keys\"\n")
@@ -63,25 +93,36 @@ find_program(MAKENSIS makensis)
 if(MAKENSIS)
     add_custom_command(OUTPUT ${PACKAGE_SETUP}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKAGE_DIR}
-        COMMAND ${MAKENSIS} -V2 -INPUTCHARSET UTF8
+        COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH}
+            ${MAKENSIS} -V2 -INPUTCHARSET UTF8
             "-DPRODUCT_NAME=${PRODUCT_NAME}"
             -DAPP_ID=${PROJECT_NAME}
             -DVERSION=${PROJECT_VERSION}
             "-DPUBLISHER=${MAKER_NAME}"
             -DHOME_PAGE=${HOME_PAGE}
-            -DEXE_PATH=$<TARGET_FILE:MorvanePiano>
+            -DEXE_PATH=${stage_top}/$<TARGET_FILE_NAME:MorvanePiano>
             -DEXE_NAME=$<TARGET_FILE_NAME:MorvanePiano>
             -DICON=${PROJECT_SOURCE_DIR}/res/app.ico
             -DLICENSE_FILE=${PROJECT_SOURCE_DIR}/LICENSE
             -DFILE_LIST=${package_files_nsh}
             -DOUTFILE=${PACKAGE_SETUP}
             ${CMAKE_CURRENT_LIST_DIR}/installer.nsi
-        DEPENDS MorvanePiano ${KEY_SOUNDS} ${package_docs_full} ${package_files_nsh}
-            ${CMAKE_CURRENT_LIST_DIR}/installer.nsi ${PROJECT_SOURCE_DIR}/res/app.ico
+        DEPENDS ${stage_stamp} ${package_files_nsh} ${CMAKE_CURRENT_LIST_DIR}/installer.nsi ${PROJECT_SOURCE_DIR}/res/app.ico
         COMMENT "Building ${PACKAGE_BASE}-setup.exe"
         VERBATIM)
-    add_custom_target(package_all ALL DEPENDS ${PACKAGE_ZIP} ${PACKAGE_SETUP})
+    set(packages ${PACKAGE_ZIP} ${PACKAGE_SETUP})
 else()
     message(WARNING "makensis not found: only the zip is packaged")
-    add_custom_target(package_all ALL DEPENDS ${PACKAGE_ZIP})
+    set(packages ${PACKAGE_ZIP})
 endif()
+
+# SHA256SUMS beside the downloads, for `sha256sum -c` or a comparison with
+# `certutil -hashfile FILE SHA256` on Windows.
+set(package_sums ${PACKAGE_DIR}/SHA256SUMS)
+add_custom_command(OUTPUT ${package_sums}
+    COMMAND ${CMAKE_COMMAND} "-DFILES=${packages}" -DOUTPUT=${package_sums}
+        -P ${CMAKE_CURRENT_LIST_DIR}/checksums.cmake
+    DEPENDS ${packages} ${CMAKE_CURRENT_LIST_DIR}/checksums.cmake
+    COMMENT "Writing SHA256SUMS"
+    VERBATIM)
+add_custom_target(package_all ALL DEPENDS ${packages} ${package_sums})
