@@ -19,7 +19,7 @@ struct Watch {
     HFONT font;               // the title font while WinMain ran
     HWND window;              // the main window, once it was seen
     RECT windowRect;
-    LONG_PTR classIcon, classCursor, classBrush, classStyle;
+    ULONG_PTR classIcon, classCursor, classBrush, classStyle;
     LOGFONTA titleFont;
     int titleFontRead;
 };
@@ -194,11 +194,11 @@ TEST(StartUp, RunsUntilTheWindowIsClosed)
         << "window at (" << watch.windowRect.left << "," << watch.windowRect.top << ")-("
         << watch.windowRect.right << "," << watch.windowRect.bottom << ")";
     EXPECT_TRUE(watch.window == MainWindow);
-    EXPECT_NE(0, watch.classIcon) << "no icon";
-    EXPECT_EQ((LONG_PTR)LoadIconA(GetModuleHandleA(0), "APPICON"), watch.classIcon);
-    EXPECT_EQ((LONG_PTR)LoadCursorA(0, IDC_ARROW), watch.classCursor);
-    EXPECT_EQ((LONG_PTR)GetStockObject(BLACK_BRUSH), watch.classBrush);
-    EXPECT_EQ(0, watch.classStyle);
+    EXPECT_NE(0u, watch.classIcon) << "no icon";
+    EXPECT_EQ((ULONG_PTR)LoadIconA(GetModuleHandleA(0), "APPICON"), watch.classIcon);
+    EXPECT_EQ((ULONG_PTR)LoadCursorA(0, IDC_ARROW), watch.classCursor);
+    EXPECT_EQ((ULONG_PTR)GetStockObject(BLACK_BRUSH), watch.classBrush);
+    EXPECT_EQ(0u, watch.classStyle);
 
     ASSERT_EQ((int)sizeof(LOGFONTA), watch.titleFontRead) << "no title font while running";
     EXPECT_EQ(45, watch.titleFont.lfHeight);
