@@ -19,8 +19,8 @@ for option in "$@"; do
 done
 
 [ "$clean" -eq 1 ] && rm -rf "$build"
-# The compile commands let clang-tidy and editors read the sources as the
-# cross compiler does.
+# The compile commands let clang-tidy (tools/analyse.sh) and editors read the
+# sources as the cross compiler does.
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DWARNINGS_AS_ERRORS="$strict" \
       -DCMAKE_EXPORT_COMPILE_COMMANDS=ON \
       -DCMAKE_TOOLCHAIN_FILE="$root/cmake/$toolchain" >/dev/null

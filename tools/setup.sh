@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need on Debian 12: the
-# i686 mingw-w64 cross compiler and clang beside it, 32-bit Wine, a virtual X
-# screen and the tools the tests drive it with. Idempotent: quick when
-# everything is there.
+# i686 mingw-w64 cross compiler and clang beside it, clang-tidy and cppcheck,
+# 32-bit Wine, a virtual X screen and the tools the tests drive it with.
+# Idempotent: quick when everything is there.
 set -euo pipefail
 
 packages=(
     cmake make g++-mingw-w64-i686 wine wine32:i386
-    clang lld llvm
+    clang lld llvm clang-tidy cppcheck
     xvfb xdotool imagemagick x11-utils
     googletest sox python3 python3-pytest python3-numpy
     nsis zip unzip

@@ -92,6 +92,9 @@ static int RunMessageLoop(void)
     return (int)message.wParam;
 }
 
+// Parameters are named for what they hold here, not as the platform's
+// header names them.
+// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
 {
     if (!ClaimSingleInstance())
