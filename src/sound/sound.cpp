@@ -22,8 +22,11 @@ static int HasZeroRateHeader(const char *fileName)
 {
     // The player searches for a relative name as OpenFile does (beside the
     // executable first, then the current directory); look at the same file.
+    // A path too long for the buffer comes back as the size it needs, with
+    // nothing written into the buffer.
     char path[MAX_PATH];
-    if (!SearchPathA(0, fileName, 0, sizeof path, path, 0))
+    DWORD pathLength = SearchPathA(0, fileName, 0, sizeof path, path, 0);
+    if (pathLength == 0 || pathLength >= sizeof path)
         return 0;
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, 0);
