@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need on Debian 12: the
 # i686 mingw-w64 cross compiler and clang beside it, clang-tidy and cppcheck,
-# 32-bit Wine, a virtual X screen and the tools the tests drive it with.
+# 32-bit Wine, a virtual X screen and the tools the tests drive it with
+# (git for the build's date and the reproducibility check, ps for the
+# browser test).
 # Idempotent: quick when everything is there.
 set -euo pipefail
 
@@ -10,7 +12,7 @@ packages=(
     clang lld llvm clang-tidy cppcheck
     xvfb xdotool imagemagick x11-utils
     googletest sox python3 python3-pytest python3-numpy
-    nsis zip unzip
+    nsis zip unzip git procps
 )
 
 missing=()
