@@ -38,9 +38,9 @@ set(stage_stamp ${stage_root}/staged.stamp)
 file(MAKE_DIRECTORY ${stage_root})
 # Named one by one so that the zip's order is fixed (a directory walk would
 # follow the file system's order).
-list(TRANSFORM package_key_names PREPEND keys/ OUTPUT_VARIABLE package_members)
-list(PREPEND package_members $<TARGET_FILE_NAME:MorvanePiano> ${PACKAGE_DOCS})
-list(TRANSFORM package_members PREPEND ${zip_top}/ OUTPUT_VARIABLE zip_members)
+list(TRANSFORM package_key_names PREPEND keys/ OUTPUT_VARIABLE zip_members)
+list(PREPEND zip_members $<TARGET_FILE_NAME:MorvanePiano> ${PACKAGE_DOCS})
+list(TRANSFORM zip_members PREPEND ${zip_top}/)
 add_custom_command(OUTPUT ${stage_stamp}
     COMMAND ${CMAKE_COMMAND} -E remove_directory ${stage_top}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage_top}/keys
