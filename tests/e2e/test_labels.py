@@ -47,7 +47,7 @@ def test_label_text_is_grey_inside_the_labels_only(piano):
 def test_box_shows_its_text(piano, prefix, label, lines):
     click_label(piano, label)
     wait_for(lambda: open_boxes(piano, prefix)[0] == "1", 30, "the box")
-    assert open_boxes(piano, prefix) == ["1", f"owner={CAPTION}", *lines]
+    assert open_boxes(piano, prefix) == ["1", f"owner={CAPTION}", "button=OK", *lines]
     wininfo(prefix, "ok", CAPTION)
     wait_for(lambda: open_boxes(piano, prefix) == ["0"], 30, "the box to close")
     assert piano.process.poll() is None
@@ -87,7 +87,7 @@ def test_double_click_acts_once(start_piano, prefix, browser, label, marker):
         wait_for(lambda: open_boxes(piano, prefix) == ["0"], 30, "the box to close")
     click_label(piano, marker)
     wait_for(lambda: open_boxes(piano, prefix)[0] != "0", 30, f"the {marker} box")
-    assert open_boxes(piano, prefix)[2:] == BOX_LINES[marker]
+    assert open_boxes(piano, prefix)[3:] == BOX_LINES[marker]
     wait_for(lambda: not browser.running(), 30, "the browser launches to end")
     assert browser.opened() == ([HOME_PAGE] if label == "link" else [])
 

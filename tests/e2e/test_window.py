@@ -66,7 +66,7 @@ def test_every_key_drawn_released(piano):
 def test_second_copy_says_already_running_and_exits_minus_one(piano, start_piano, screen, prefix):
     before = piano.shot_client()
     second = start_piano()
-    box = ["1", "owner=", "Morvane Piano is already running."]
+    box = ["1", "owner=", "button=OK", "Morvane Piano is already running."]
     wait_for(lambda: wininfo(prefix, "box", "Error") == box, 60,
              lambda: f"the Error box; saw {wininfo(prefix, 'box', 'Error')}")
     wininfo(prefix, "ok", "Error")

@@ -1,7 +1,8 @@
 // A small Windows console tool for the end-to-end tests: reads from inside
 // Wine what X cannot show.
 //   wininfo box CAPTION     the number of message boxes with that caption, then
-//                           for each its owner's title ("owner=...") and its text
+//                           for each its owner's title ("owner=..."), a line
+//                           for each of its buttons ("button=OK") and its text
 //   wininfo ok CAPTION      presses OK on every such box
 //   wininfo rect TITLE      the top-level window's rectangle: left top right bottom
 //   wininfo foreground      the title of the window that has the keyboard
@@ -133,6 +134,16 @@ static BoxList FindBoxes(const char *caption)
     return list;
 }
 
+static void PrintButtons(HWND box)
+{
+    for (int id = IDOK; id <= IDCONTINUE; id++) {
+        HWND button = GetDlgItem(box, id);
+        char name[64];
+        if (button && IsWindowVisible(button) && GetWindowTextA(button, name, sizeof name))
+            printf("button=%s\n", name);
+    }
+}
+
 static int PrintBoxes(const char *caption)
 {
     BoxList list = FindBoxes(caption);
@@ -147,7 +158,9 @@ static int PrintBoxes(const char *caption)
         HWND owner = GetWindow(list.boxes[i], GW_OWNER);
         if (owner)
             GetWindowTextA(owner, ownerTitle, sizeof ownerTitle);
-        printf("owner=%s\n%s\n", ownerTitle, text);
+        printf("owner=%s\n", ownerTitle);
+        PrintButtons(list.boxes[i]);
+        printf("%s\n", text);
     }
     return 0;
 }
