@@ -148,9 +148,10 @@ def rgb(colour):
 
 class Piano:
     """One run of the real executable, started from folder `cwd` with its own
-    HOME, so that its sound is captured to `capture_path`."""
+    HOME, so that its sound is captured to `capture_path`; `launch` is what
+    starts it inside Wine (such as Wine's `start /min`) if not Wine alone."""
 
-    def __init__(self, screen, prefix, cwd=None, exe=None, extra_path=None):
+    def __init__(self, screen, prefix, cwd=None, exe=None, extra_path=None, launch=()):
         self.screen = screen
         self.home = tempfile.mkdtemp(prefix="piano-home-")
         self.capture_path = os.path.join(self.home, "capture.raw")
@@ -160,7 +161,7 @@ class Piano:
             env["PATH"] = extra_path + os.pathsep + env["PATH"]
         self.cwd = cwd or STAGE
         self.exe = exe or os.path.join(STAGE, EXE_NAME)
-        self.process = subprocess.Popen(["wine", self.exe], cwd=self.cwd, env=env,
+        self.process = subprocess.Popen(["wine", *launch, self.exe], cwd=self.cwd, env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         start_new_session=True)
         self.window = None

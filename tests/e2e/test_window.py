@@ -1,6 +1,7 @@
 """The real window on a 1920 x 1080 screen: its placement, the title word,
 the rule and every key drawn released; single instance; exit codes."""
 import numpy as np
+import pytest
 
 from desktop import TITLE, rgb, wait_for, wininfo
 from layout import BLACK_OFFSETS, black_key, keyboard_origin, white_key
@@ -61,6 +62,16 @@ def test_every_key_drawn_released(piano):
         expect(L + 30, B + 8, WHITE, f"black {j} below shadow")
         expect(L + 19, B + 4, BLACK, f"black {j} separator through shadow")
     assert not failures, "\n".join(failures)
+
+
+# A shortcut set to start minimised or maximised, like `start /min`, hands
+# that show command to the program, which shows its window so.
+@pytest.mark.parametrize("option, state", [(None, "normal"), ("/min", "minimised"),
+                                           ("/max", "maximised")])
+def test_window_shown_as_started(start_piano, prefix, option, state):
+    start_piano(launch=["start", "/wait", *filter(None, [option]), "/unix"])
+    wait_for(lambda: wininfo(prefix, "state", TITLE) not in ([], ["hidden"]), 60, "the window")
+    assert wininfo(prefix, "state", TITLE) == [state]
 
 
 def test_second_copy_says_already_running_and_exits_minus_one(piano, start_piano, screen, prefix):

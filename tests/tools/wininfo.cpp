@@ -5,6 +5,8 @@
 //                           for each of its buttons ("button=OK") and its text
 //   wininfo ok CAPTION      presses OK on every such box
 //   wininfo rect TITLE      the top-level window's rectangle: left top right bottom
+//   wininfo state TITLE     how the top-level window is shown: hidden,
+//                           minimised, maximised or normal
 //   wininfo foreground      the title of the window that has the keyboard
 //   wininfo hold            keeps Wine's desktop up until killed; says
 //                           "holding" once it is
@@ -183,6 +185,16 @@ static int PrintRect(const char *title)
     return 0;
 }
 
+static int PrintState(const char *title)
+{
+    HWND window = FindWindowA(0, title);
+    if (!window)
+        return 1;
+    printf("%s\n", !IsWindowVisible(window) ? "hidden" : IsIconic(window) ? "minimised"
+                   : IsZoomed(window) ? "maximised" : "normal");
+    return 0;
+}
+
 static int PrintForeground(void)
 {
     char title[256] = "";
@@ -220,6 +232,8 @@ int main(int argc, char **argv)
         return PressOk(name);
     if (strcmp(mode, "rect") == 0)
         return PrintRect(name);
+    if (strcmp(mode, "state") == 0)
+        return PrintState(name);
     if (strcmp(mode, "stats") == 0)
         return Stats(name);
     return 2;
