@@ -141,11 +141,6 @@ def write_asoundrc(home, capture_path=None):
                  % capture_path)
 
 
-def rgb(colour):
-    """A COLORREF (0x00BBGGRR) as (red, green, blue)."""
-    return (colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF)
-
-
 class Piano:
     """One run of the real executable, started from folder `cwd` with its own
     HOME, so that its sound is captured to `capture_path`; `launch` is what
@@ -257,6 +252,20 @@ def process_stats(prefix, title=TITLE):
     `title`, as a dict of name to number."""
     return {name: int(value) for name, value in
             (line.split() for line in wininfo(prefix, "stats", title))}
+
+
+def wait_released_window(piano, prefix):
+    """Waits until every pixel of the piano's client area is as the design
+    draws it with every key released; fails naming the pixels that are not.
+    The title's cell and the labels' border colour come from the platform."""
+    from layout import TITLE_FONT, keyboard_origin, released_window
+    title_size = [int(n) for n in wininfo(prefix, "textbox", *TITLE_FONT, "Morvane")[0].split()]
+    frame = tuple(int(n) for n in wininfo(prefix, "syscolor", "6")[0].split())  # COLOR_WINDOWFRAME
+    origin = keyboard_origin(piano.screen.width, piano.screen.height)
+    picture = released_window(*piano.geometry()[2:], origin, title_size, frame)
+    wait_for(lambda: not picture.unaccounted(piano.shot_client()), 30,
+             lambda: "the window drawn as designed; not accounted for:\n"
+             + picture.unaccounted(piano.shot_client()))
 
 
 def wait_quiet(piano, at_least, quiet=0.5, timeout=30):

@@ -9,12 +9,11 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
 from desktop import CAPTURE_RATE, STAGE, wait_for, wait_quiet  # noqa: E402
-from layout import (BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, black_key,  # noqa: E402
-                    frequency, keyboard_origin, white_key)
+from layout import (BLACK, BLACK_KEYS, BLACK_SOUNDS, GREY, WHITE, WHITE_KEYS,  # noqa: E402
+                    WHITE_SOUNDS, black_key, frequency, keyboard_origin, white_key)
 from wavcheck import cents, fundamental_hz  # noqa: E402
 
 ORIGIN = keyboard_origin(1920, 1080)
-WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (153, 153, 153)
 
 
 def note_seconds(sound_number):

@@ -7,7 +7,11 @@
 //   wininfo rect TITLE      the top-level window's rectangle: left top right bottom
 //   wininfo state TITLE     how the top-level window is shown: hidden,
 //                           minimised, maximised or normal
+//   wininfo syscolor INDEX  the system colour of that index: red green blue
 //   wininfo foreground      the title of the window that has the keyboard
+//   wininfo textbox HEIGHT WEIGHT ITALIC PITCHFAMILY FACE TEXT
+//                           the width and height of the cell that TextOutA
+//                           fills with TEXT in that font
 //   wininfo hold            keeps Wine's desktop up until killed; says
 //                           "holding" once it is
 //   wininfo stats TITLE     one "name value" line each for the process owning
@@ -195,6 +199,29 @@ static int PrintState(const char *title)
     return 0;
 }
 
+static int PrintTextBox(char **args)
+{
+    HFONT font = CreateFontA(atoi(args[0]), 0, 0, 0, atoi(args[1]), (DWORD)atoi(args[2]), 0, 0,
+                             ANSI_CHARSET, 0, 0, 0, (DWORD)atoi(args[3]), args[4]);
+    HDC dc = CreateCompatibleDC(0);
+    HGDIOBJ previous = SelectObject(dc, font);
+    SIZE size;
+    BOOL measured = GetTextExtentPoint32A(dc, args[5], (int)strlen(args[5]), &size);
+    DeleteObject(SelectObject(dc, previous));
+    DeleteDC(dc);
+    if (!measured)
+        return 1;
+    printf("%ld %ld\n", size.cx, size.cy);
+    return 0;
+}
+
+static int PrintSysColor(int index)
+{
+    COLORREF colour = GetSysColor(index);
+    printf("%d %d %d\n", GetRValue(colour), GetGValue(colour), GetBValue(colour));
+    return 0;
+}
+
 static int PrintForeground(void)
 {
     char title[256] = "";
@@ -223,6 +250,8 @@ int main(int argc, char **argv)
         return PrintForeground();
     if (argc == 2 && strcmp(argv[1], "hold") == 0)
         return HoldDesktop();
+    if (argc == 8 && strcmp(argv[1], "textbox") == 0)
+        return PrintTextBox(argv + 2);
     if (argc != 3)
         return 2;
     const char *mode = argv[1], *name = argv[2];
@@ -234,6 +263,8 @@ int main(int argc, char **argv)
         return PrintRect(name);
     if (strcmp(mode, "state") == 0)
         return PrintState(name);
+    if (strcmp(mode, "syscolor") == 0)
+        return PrintSysColor(atoi(name));
     if (strcmp(mode, "stats") == 0)
         return Stats(name);
     return 2;
