@@ -35,7 +35,7 @@ step() {
 }
 
 missing=$("$root/tools/setup.sh" --play --missing) ||
-    step "Installing what playing needs: $missing" "$root/tools/setup.sh" --play
+    step "Installing what playing needs ($missing)" "$root/tools/setup.sh" --play
 step "Building the piano" "$root/tools/build.sh" --play
 
 # Wine's conventions: the user's WINEPREFIX, or its default one. Wine would
