@@ -1,9 +1,52 @@
 #!/usr/bin/env bash
-# Sets up, builds and starts the piano under Wine on your display, from the
-# staged folder that holds the executable and its keys folder.
+# Sets up what playing needs, builds the program and starts it under Wine on
+# your display, from the staged folder that holds the executable and its
+# keys folder. Says in a line what each step does; the tools' own output
+# goes to build/run.log, which a failing step names. Exits with the piano's
+# exit code.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-"$root/tools/setup.sh"
-"$root/tools/build.sh"
+
+# Wine says nothing when it finds no display, so look before doing any work:
+# a local display (:0) has its socket in /tmp/.X11-unix.
+no_display() {
+    echo "run.sh: $1: run it from a desktop session, or set DISPLAY (e.g. DISPLAY=:0 ./run.sh)" >&2
+    exit 1
+}
+[ -n "${DISPLAY:-}" ] || no_display "no X display (DISPLAY is not set)"
+if [[ $DISPLAY =~ ^:([0-9]+) ]] && [ ! -S "/tmp/.X11-unix/X${BASH_REMATCH[1]}" ]; then
+    no_display "no X display at DISPLAY=$DISPLAY"
+fi
+
+mkdir -p "$root/build"
+log="$root/build/run.log"
+: >"$log"
+
+# step TEXT COMMAND...: says what it does and runs the command into the log;
+# on failure names the step, shows the end of its output and exits.
+step() {
+    local text=$1
+    shift
+    echo "$text ..."
+    "$@" >>"$log" 2>&1 && return
+    tail -n 15 "$log" >&2
+    echo "run.sh: $text failed; the whole output is in $log" >&2
+    exit 1
+}
+
+missing=$("$root/tools/setup.sh" --play --missing) ||
+    step "Installing what playing needs ($missing)" "$root/tools/setup.sh" --play
+step "Building the piano" "$root/tools/build.sh" --play
+
+# Wine's conventions: the user's WINEPREFIX, or its default one. Wine would
+# make the prefix at the first start anyway, but silently for several
+# seconds, and without these overrides it would offer to install its .NET
+# and HTML engines.
+export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
+    step "Preparing Wine's prefix (first run only)" wineboot -i
+fi
+
+echo "Starting the piano"
 cd "$root/build/stage"
-WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=} exec wine MorvanePiano.exe
+exec wine MorvanePiano.exe

@@ -4,11 +4,25 @@
 # 32-bit Wine, a virtual X screen and the tools the tests drive it with
 # (git for the build's date and the reproducibility check, ps for the
 # browser test).
+# --play installs only what building and playing need (./run.sh);
+# --missing installs nothing: it names what is missing, and fails if anything is.
 # Idempotent: quick when everything is there.
 set -euo pipefail
 
-packages=(
-    cmake make g++-mingw-w64-i686 wine wine32:i386
+# The toolchain file uses only the -posix compilers, so the -win32 ones that
+# g++-mingw-w64-i686 would add are left out. The wine package gives the wine
+# command and, with wine32:i386 named, needs no 64-bit Wine.
+packages=(cmake make g++-mingw-w64-i686-posix wine wine32:i386)
+play=0
+missing_only=0
+for option in "$@"; do
+    case "$option" in
+        --play) play=1 ;;
+        --missing) missing_only=1 ;;
+        *) echo "usage: setup.sh [--play] [--missing]" >&2; exit 2 ;;
+    esac
+done
+[ "$play" -eq 1 ] || packages+=(
     clang lld llvm clang-tidy cppcheck
     xvfb xdotool imagemagick x11-utils
     googletest sox python3 python3-pytest python3-numpy
@@ -20,6 +34,10 @@ for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
+if [ "$missing_only" -eq 1 ]; then
+    echo "${missing[*]}"
+    exit 1
+fi
 
 echo "Installing: ${missing[*]}"
 sudo=""
