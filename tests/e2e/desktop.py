@@ -257,12 +257,12 @@ def process_stats(prefix, title=TITLE):
 def wait_released_window(piano, prefix):
     """Waits until every pixel of the piano's client area is as the design
     draws it with every key released; fails naming the pixels that are not.
-    The title's cell and the labels' border colour come from the platform."""
+    The title's box and the labels' border colour come from the platform."""
     from layout import TITLE_FONT, keyboard_origin, released_window
-    title_size = [int(n) for n in wininfo(prefix, "textbox", *TITLE_FONT, "Morvane")[0].split()]
+    title_box = [int(n) for n in wininfo(prefix, "textbox", *TITLE_FONT, "Morvane")[0].split()]
     frame = tuple(int(n) for n in wininfo(prefix, "syscolor", "6")[0].split())  # COLOR_WINDOWFRAME
     origin = keyboard_origin(piano.screen.width, piano.screen.height)
-    picture = released_window(*piano.geometry()[2:], origin, title_size, frame)
+    picture = released_window(*piano.geometry()[2:], origin, title_box, frame)
     wait_for(lambda: not picture.unaccounted(piano.shot_client()), 30,
              lambda: "the window drawn as designed; not accounted for:\n"
              + picture.unaccounted(piano.shot_client()))

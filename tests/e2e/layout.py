@@ -96,15 +96,17 @@ class Picture:
         return "\n".join(report)
 
 
-def released_window(width, height, origin, title_size, frame_colour):
+def released_window(width, height, origin, title_box, frame_colour):
     """The client area of a window `width` x `height` with the keyboard at
     `origin` and every key released. The title's glyphs are the font's
-    matter: only the cell it fills (`title_size`) may hold its ink. The
-    labels' borders are the platform's window-frame colour."""
+    matter: only the box that its font may ink (`title_box`, from its
+    top-left corner) may hold them. The labels' borders are the platform's
+    window-frame colour."""
     picture = Picture(width, height)
     left, top = origin
-    picture.fill("title", left, top - TITLE_RISE, left + title_size[0],
-                 top - TITLE_RISE + title_size[1], TITLE_COLOUR, text=True)
+    x0, y0, x1, y1 = title_box
+    picture.fill("title", left + x0, top - TITLE_RISE + y0, left + x1, top - TITLE_RISE + y1,
+                 TITLE_COLOUR, text=True)
     picture.line("rule", left, top - RULE_RISE, left + 15 * WHITE_WIDTH, top - RULE_RISE, WHITE)
     for name in LABELS:
         x0, y0, x1, y1 = label_box(name, origin)

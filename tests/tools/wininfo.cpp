@@ -10,8 +10,8 @@
 //   wininfo syscolor INDEX  the system colour of that index: red green blue
 //   wininfo foreground      the title of the window that has the keyboard
 //   wininfo textbox HEIGHT WEIGHT ITALIC PITCHFAMILY FACE TEXT
-//                           the width and height of the cell that TextOutA
-//                           fills with TEXT in that font
+//                           the box that TEXT drawn at (0, 0) in that font
+//                           may ink: left top right bottom
 //   wininfo hold            keeps Wine's desktop up until killed; says
 //                           "holding" once it is
 //   wininfo stats TITLE     one "name value" line each for the process owning
@@ -199,19 +199,33 @@ static int PrintState(const char *title)
     return 0;
 }
 
+// The box that TEXT drawn at (0, 0) in the font may ink: its cell, widened
+// by any glyph that leans out of it. A face without an italic of its own is
+// slanted by the platform, and the slant can reach past the last advance.
 static int PrintTextBox(char **args)
 {
     HFONT font = CreateFontA(atoi(args[0]), 0, 0, 0, atoi(args[1]), (DWORD)atoi(args[2]), 0, 0,
                              ANSI_CHARSET, 0, 0, 0, (DWORD)atoi(args[3]), args[4]);
     HDC dc = CreateCompatibleDC(0);
     HGDIOBJ previous = SelectObject(dc, font);
+    const char *text = args[5];
     SIZE size;
-    BOOL measured = GetTextExtentPoint32A(dc, args[5], (int)strlen(args[5]), &size);
+    BOOL measured = GetTextExtentPoint32A(dc, text, (int)strlen(text), &size);
+    static const MAT2 identity = { { 0, 1 }, { 0, 0 }, { 0, 0 }, { 0, 1 } };
+    long left = 0, right = size.cx, x = 0;
+    for (const char *c = text; measured && *c; c++) {
+        GLYPHMETRICS glyph;
+        measured = GetGlyphOutlineA(dc, (BYTE)*c, GGO_METRICS, &glyph, 0, 0, &identity) != GDI_ERROR;
+        long inkLeft = x + glyph.gmptGlyphOrigin.x, inkRight = inkLeft + (long)glyph.gmBlackBoxX;
+        left = inkLeft < left ? inkLeft : left;
+        right = inkRight > right ? inkRight : right;
+        x += glyph.gmCellIncX;
+    }
     DeleteObject(SelectObject(dc, previous));
     DeleteDC(dc);
     if (!measured)
         return 1;
-    printf("%ld %ld\n", size.cx, size.cy);
+    printf("%ld 0 %ld %ld\n", left, right, size.cy);
     return 0;
 }
 
