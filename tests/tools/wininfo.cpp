@@ -209,13 +209,16 @@ static int PrintTextBox(char **args)
     HDC dc = CreateCompatibleDC(0);
     HGDIOBJ previous = SelectObject(dc, font);
     const char *text = args[5];
-    SIZE size;
+    SIZE size = {};
     BOOL measured = GetTextExtentPoint32A(dc, text, (int)strlen(text), &size);
     static const MAT2 identity = { { 0, 1 }, { 0, 0 }, { 0, 0 }, { 0, 1 } };
     long left = 0, right = size.cx, x = 0;
     for (const char *c = text; measured && *c; c++) {
         GLYPHMETRICS glyph;
-        measured = GetGlyphOutlineA(dc, (BYTE)*c, GGO_METRICS, &glyph, 0, 0, &identity) != GDI_ERROR;
+        if (GetGlyphOutlineA(dc, (BYTE)*c, GGO_METRICS, &glyph, 0, 0, &identity) == GDI_ERROR) {
+            measured = FALSE;
+            break;
+        }
         long inkLeft = x + glyph.gmptGlyphOrigin.x, inkRight = inkLeft + (long)glyph.gmBlackBoxX;
         left = inkLeft < left ? inkLeft : left;
         right = inkRight > right ? inkRight : right;
