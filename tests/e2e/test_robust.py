@@ -4,6 +4,7 @@ across a change of focus. It must never hang, crash or leak."""
 import os
 import random
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -13,7 +14,7 @@ import numpy as np
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
-from desktop import (CAPTURE_RATE, EXE_NAME, STAGE, TITLE, Prefix, Screen,  # noqa: E402
+from desktop import (CAPTURE_RATE, EXE_NAME, STAGE, TITLE, TOOLS, Prefix, Screen,  # noqa: E402
                      process_stats, wait_for, wait_quiet, wait_released_window, wininfo)
 from layout import (BLACK, BLACK_KEYS, GREY, WHITE, WHITE_KEYS, black_key,  # noqa: E402
                     frequency, keyboard_origin, white_key)
@@ -277,19 +278,19 @@ def test_key_held_across_a_focus_change_stays_pressed_until_its_key_up(piano, sc
     try:
         wait_for(lambda: white_pressed(piano.shot_client(), origin, 5), 30, "T drawn pressed")
         pressed = piano.shot_client()
-        # Another X client takes the keyboard, from the screen's far corner.
-        thief = subprocess.Popen(["xmessage", "-geometry", "-0-0", "focus elsewhere"],
-                                 env=dict(os.environ, DISPLAY=screen.display),
-                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # The user turns to another program, which comes up in front.
+        other = subprocess.Popen(["wine", os.path.join(TOOLS, "wininfo.exe"), "front"],
+                                 env=prefix.env, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL, text=True, start_new_session=True)
         try:
-            window = wait_for(lambda: screen.windows("xmessage"), 30, "the other window")[0]
-            screen.run("xdotool", "windowfocus", "--sync", str(window))
-            wait_for(lambda: wininfo(prefix, "foreground") == [""], 30, "the piano to lose focus")
+            assert "front" in other.stdout.readline(), "the other program did not start"
+            wait_for(lambda: wininfo(prefix, "foreground") == ["wininfo front"], 30,
+                     lambda: f"the piano to lose focus; in front: {wininfo(prefix, 'foreground')}")
             assert np.array_equal(piano.shot_client()[keyboard], pressed[keyboard]), \
                 "losing focus changed the keyboard"
         finally:
-            thief.kill()
-            thief.wait()
+            os.killpg(other.pid, signal.SIGKILL)
+            other.wait()
         # With no window manager, Wine takes a click, not X's focus alone, as
         # the user's choice of window; the click lands on empty background.
         piano.focus()

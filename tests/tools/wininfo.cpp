@@ -5,6 +5,10 @@
 //                           for each of its buttons ("button=OK") and its text
 //   wininfo ok CAPTION      presses OK on every such box
 //   wininfo rect TITLE      the top-level window's rectangle: left top right bottom
+//   wininfo style TITLE     the top-level window's style, in hexadecimal
+//   wininfo frame           how far an overlapped window's frame and caption
+//                           reach around its client area: left top right
+//                           bottom, as the platform's window rectangle has them
 //   wininfo state TITLE     how the top-level window is shown: hidden,
 //                           minimised, maximised or normal
 //   wininfo syscolor INDEX  the system colour of that index: red green blue
@@ -14,6 +18,10 @@
 //                           may ink: left top right bottom
 //   wininfo hold            keeps Wine's desktop up until killed; says
 //                           "holding" once it is
+//   wininfo front           shows a small window titled "wininfo front" in the
+//                           screen's bottom-right corner and brings it to the
+//                           foreground, as another program would; says
+//                           "front" once it has, and stays until killed
 //   wininfo stats TITLE     one "name value" line each for the process owning
 //                           the window: working set, pagefile usage, GDI and
 //                           USER objects and handles as the platform reports
@@ -189,6 +197,26 @@ static int PrintRect(const char *title)
     return 0;
 }
 
+static int PrintStyle(const char *title)
+{
+    HWND window = FindWindowA(0, title);
+    if (!window)
+        return 1;
+    printf("%08lx\n", (unsigned long)GetWindowLongA(window, GWL_STYLE));
+    return 0;
+}
+
+// The caption's height and the border's width are the platform's metrics,
+// which differ between Wine's versions and Windows' themes.
+static int PrintOverlappedFrame(void)
+{
+    RECT rect = { 0, 0, 0, 0 };
+    if (!AdjustWindowRectEx(&rect, WS_OVERLAPPEDWINDOW, FALSE, 0))
+        return 1;
+    printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    return 0;
+}
+
 static int PrintState(const char *title)
 {
     HWND window = FindWindowA(0, title);
@@ -261,12 +289,35 @@ static int HoldDesktop(void)
     return 0;
 }
 
+// A user turning to another program: the window that has the keyboard goes
+// to the background. Small and in the corner, the new one hides nothing of a
+// window that the test is looking at.
+static int ComeToFront(void)
+{
+    static const int Width = 160, Height = 40;
+    HWND window = CreateWindowExA(0, "STATIC", "wininfo front", WS_POPUP | WS_BORDER | WS_VISIBLE,
+                                  GetSystemMetrics(SM_CXSCREEN) - Width,
+                                  GetSystemMetrics(SM_CYSCREEN) - Height, Width, Height,
+                                  0, 0, 0, 0);
+    SetForegroundWindow(window);
+    printf("front\n");
+    fflush(stdout);
+    MSG message;
+    while (GetMessageA(&message, 0, 0, 0) > 0)
+        DispatchMessageA(&message);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 2 && strcmp(argv[1], "foreground") == 0)
         return PrintForeground();
     if (argc == 2 && strcmp(argv[1], "hold") == 0)
         return HoldDesktop();
+    if (argc == 2 && strcmp(argv[1], "front") == 0)
+        return ComeToFront();
+    if (argc == 2 && strcmp(argv[1], "frame") == 0)
+        return PrintOverlappedFrame();
     if (argc == 8 && strcmp(argv[1], "textbox") == 0)
         return PrintTextBox(argv + 2);
     if (argc != 3)
@@ -280,6 +331,8 @@ int main(int argc, char **argv)
         return PrintRect(name);
     if (strcmp(mode, "state") == 0)
         return PrintState(name);
+    if (strcmp(mode, "style") == 0)
+        return PrintStyle(name);
     if (strcmp(mode, "syscolor") == 0)
         return PrintSysColor(atoi(name));
     if (strcmp(mode, "stats") == 0)
