@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what building, running and testing need on Debian 12: the
+# Installs what building, running and testing need on Debian: the
 # i686 mingw-w64 cross compiler and clang beside it, clang-tidy and cppcheck,
 # 32-bit Wine, a virtual X screen and the tools the tests drive it with
 # (git for the build's date and the reproducibility check, ps for the
