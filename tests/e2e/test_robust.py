@@ -153,6 +153,12 @@ def huge_wav(path):
     os.truncate(path, 44 + size)
 
 
+def junk_first(size, content=b""):
+    """Key 49's file with a JUNK chunk of the given size before its format."""
+    chunks = b"WAVE" + b"JUNK" + struct.pack("<I", size) + content + real_wav()[12:]
+    return b"RIFF" + struct.pack("<I", len(chunks)) + chunks
+
+
 DEFAULT = "the default sound"
 
 # Each row: what stands in keys\49.wav (played by T), or None for no keys
@@ -173,6 +179,13 @@ BAD_SOUND_CASES = [
                                  + bytes(88200)), None, id="unknown format, no channels"),
     pytest.param(lambda p: write(p, b"Not a sound at all.\n" * 100), None, id="not a WAV"),
     pytest.param(huge_wav, None, id="300 MB WAV"),
+    # 8 + size wraps a 32-bit offset back onto the chunk itself.
+    pytest.param(lambda p: write(p, junk_first(0xFFFFFFF8)), DEFAULT,
+                 id="chunk before the format wrapping round to itself"),
+    pytest.param(lambda p: write(p, junk_first(1 << 24)), DEFAULT,
+                 id="chunk before the format running past the end"),
+    pytest.param(lambda p: write(p, junk_first(4096, bytes(4096))), 49,
+                 id="large chunk before the format"),
 ]
 
 
