@@ -246,6 +246,12 @@ class Piano:
             return np.zeros(0)
         return np.frombuffer(raw[: len(raw) // 2 * 2], "<i2").astype(np.float64) / 32768.0
 
+    def forget_sound(self):
+        """Drops what was captured: a sound still playing goes on into the
+        file that is dropped, and only one started from now on shows."""
+        if os.path.exists(self.capture_path):
+            os.remove(self.capture_path)
+
     def wait_sound(self, samples, timeout=30):
         return wait_for(lambda: len(self.captured()) >= samples, timeout,
                         f"{samples} captured samples")

@@ -204,7 +204,9 @@ def assert_heard(piano, key, expected):
     seconds = (loud[-1] + 1 - loud[0]) / CAPTURE_RATE
     heard = fundamental_hz(sound[loud[0]:], CAPTURE_RATE, DEFAULT_SOUND_HZ, 0.05,
                            DEFAULT_SOUND_SECONDS - 0.05)
-    assert abs(seconds - DEFAULT_SOUND_SECONDS) < 0.01, \
+    # The capture is not sample-exact: once it held 20 ms more than the sound.
+    # Any note lasts seconds longer.
+    assert abs(seconds - DEFAULT_SOUND_SECONDS) < 0.05, \
         f"{key}: heard {seconds:.3f} s of sound, not the default sound's {DEFAULT_SOUND_SECONDS} s"
     assert abs(cents(heard, DEFAULT_SOUND_HZ)) < 25, \
         f"{key}: heard {heard:.0f} Hz, not the default sound's {DEFAULT_SOUND_HZ:.0f} Hz"
@@ -236,6 +238,7 @@ def test_bad_sound_files_neither_stall_nor_crash_it(start_piano, screen, prefix,
     # The next note first stops the bad one's player: a crash or a hang there
     # shows now. Every other key still plays, the default sound for its
     # missing file; Y, drawn pressed after them all, is heard to its end.
+    piano.forget_sound()
     piano.key(*(key for key in MAPPED_KEYS if key not in ("t", "y")))
     press_and_release(piano, prefix, "y", lambda image: white_pressed(image, origin, 6), released)
     assert_heard(piano, "y", DEFAULT)
