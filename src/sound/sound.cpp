@@ -16,9 +16,13 @@ static DWORD ReadLittleEndian(const unsigned char *bytes, int count)
 
 // Some players (Wine's among them) divide by the header's block align or
 // byte rate without checking them, and a file with either set to 0 takes the
-// whole process down. Such a file cannot be played anyway; every other file,
-// missing or not, is left for the player to judge.
-static int HasZeroRateHeader(const char *fileName)
+// whole process down. Their chunk walk trusts the sizes too: a chunk before
+// the format that runs past the end of the file can wrap the player's 32-bit
+// offset back onto itself, and the player's thread loops for ever, taking the
+// window with it at the next key-down, which waits for that thread. Neither
+// file can be played anyway; every other file, missing or not, is left for
+// the player to judge.
+static int HasUnplayableHeader(const char *fileName)
 {
     // The player searches for a relative name as OpenFile does (beside the
     // executable first, then the current directory); look at the same file.
@@ -35,6 +39,8 @@ static int HasZeroRateHeader(const char *fileName)
     unsigned char header[HeaderBytes];
     DWORD length = 0;
     ReadFile(file, header, sizeof header, &length, 0);
+    LARGE_INTEGER fileSize = {};
+    GetFileSizeEx(file, &fileSize);
     CloseHandle(file);
 
     if (length < 12 || memcmp(header, "RIFF", 4) != 0 || memcmp(header + 8, "WAVE", 4) != 0)
@@ -50,8 +56,12 @@ static int HasZeroRateHeader(const char *fileName)
             DWORD blockAlign = ReadLittleEndian(format + 12, 2);
             return byteRate == 0 || blockAlign == 0;
         }
-        if (size > length)
-            return 0;
+        // A chunk that ends past the bytes read is judged by the file's real
+        // size, so that a large chunk the file does hold leaves the file to
+        // the player. Stopping the walk there also keeps the offset from
+        // wrapping.
+        if (size > length - offset - 8)
+            return offset + 8 + (LONGLONG)size > fileSize.QuadPart;
         offset += 8 + size + (size & 1);
     }
     return 0;
@@ -64,7 +74,7 @@ void PlayKeySound(const PianoKey *key)
     // previous sound first, so each key-down cuts off the note before it.
     char fileName[100];
     wsprintfA(fileName, "keys\\%d.wav", key->soundNumber);
-    if (HasZeroRateHeader(fileName)) {
+    if (HasUnplayableHeader(fileName)) {
         // What the player does for a file it cannot use: the default sound.
         PlaySoundA("SystemDefault", 0, SND_ALIAS | SND_ASYNC);
         return;

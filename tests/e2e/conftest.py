@@ -8,7 +8,8 @@ import tempfile
 import pytest
 
 sys.path.insert(0, os.path.dirname(__file__))
-from desktop import ROOT, STAGE, EXE_NAME, Piano, Prefix, Screen  # noqa: E402
+from desktop import (ROOT, STAGE, EXE_NAME, Piano, Prefix, Screen,  # noqa: E402
+                     set_default_sound)
 
 
 @pytest.fixture(scope="session")
@@ -29,6 +30,8 @@ def screen():
 @pytest.fixture(scope="session")
 def prefix(screen, workdir):
     prefix = Prefix(os.path.join(workdir, "prefix"), screen.display)
+    # Without one, whatever should sound the default sound is silent.
+    set_default_sound(prefix)
     yield prefix
     prefix.kill()
 

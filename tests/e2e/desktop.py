@@ -7,6 +7,7 @@ import signal
 import subprocess
 import tempfile
 import time
+import wave
 
 import numpy as np
 
@@ -16,6 +17,11 @@ EXE_NAME = "MorvanePiano.exe"
 TOOLS = os.environ.get("MORVANE_TEST_TOOLS", os.path.join(ROOT, "build", "test-tools"))
 TITLE = "Morvane Piano"
 CAPTURE_RATE = 44100
+# The system's default sound in the tests' prefix: a short tone in a format
+# that no key file has (11025 Hz, stereo, 8-bit), at a pitch and for a length
+# that no note has, so that a press that plays it is told from any other.
+DEFAULT_SOUND_HZ = 1500.0
+DEFAULT_SOUND_SECONDS = 0.4
 
 
 def wait_for(condition, timeout=30.0, what="condition", interval=0.05):
@@ -113,6 +119,22 @@ def wininfo(prefix, *args):
         except subprocess.TimeoutExpired:
             pass
     raise AssertionError(f"wininfo {' '.join(args)} hung three times")
+
+
+def set_default_sound(prefix):
+    """Gives the prefix the default sound that a fresh one lacks, in its
+    Windows folder, as the platform's own profile functions store it."""
+    rate, folder = 11025, os.path.join(prefix.path, "drive_c", "windows", "Media")
+    seconds = np.arange(int(DEFAULT_SOUND_SECONDS * rate)) / rate
+    tone = np.round(128 + 100 * np.sin(2 * np.pi * DEFAULT_SOUND_HZ * seconds)).astype(np.uint8)
+    os.makedirs(folder, exist_ok=True)
+    with wave.open(os.path.join(folder, "default.wav"), "wb") as sound:
+        sound.setnchannels(2)
+        sound.setsampwidth(1)
+        sound.setframerate(rate)
+        sound.writeframes(np.repeat(tone, 2).tobytes())
+    name = "C:\\windows\\Media\\default.wav"
+    assert wininfo(prefix, "defaultsound", name) == [name], "the default sound was not set"
 
 
 def hold_desktop(prefix):
@@ -215,12 +237,20 @@ class Piano:
 
     # -- sound ------------------------------------------------------------
     def captured(self):
-        """All the sound captured so far, as floats in -1..1."""
+        """The sound captured so far, as floats in -1..1. The player opens
+        the sound device anew for each sound, and ALSA's file plugin then
+        starts the file again: this is the last sound started."""
         try:
             raw = open(self.capture_path, "rb").read()
         except FileNotFoundError:
             return np.zeros(0)
         return np.frombuffer(raw[: len(raw) // 2 * 2], "<i2").astype(np.float64) / 32768.0
+
+    def forget_sound(self):
+        """Drops what was captured: a sound still playing goes on into the
+        file that is dropped, and only one started from now on shows."""
+        if os.path.exists(self.capture_path):
+            os.remove(self.capture_path)
 
     def wait_sound(self, samples, timeout=30):
         return wait_for(lambda: len(self.captured()) >= samples, timeout,
@@ -268,7 +298,7 @@ def wait_released_window(piano, prefix):
              + picture.unaccounted(piano.shot_client()))
 
 
-def wait_quiet(piano, at_least, quiet=0.5, timeout=30):
+def wait_quiet(piano, at_least, quiet=0.5, timeout=30, what="the sound to end"):
     """Waits until the piano's captured sound holds at least `at_least`
     samples and has stopped growing for `quiet` seconds, well over the
     player's buffer period: its note has ended. Returns that length."""
@@ -279,5 +309,5 @@ def wait_quiet(piano, at_least, quiet=0.5, timeout=30):
         if length != seen["length"]:
             seen.update(length=length, since=now)
         return length >= at_least and now - seen["since"] > quiet
-    wait_for(settled, timeout, "the sound to end")
+    wait_for(settled, timeout, what)
     return seen["length"]

@@ -265,8 +265,14 @@ def test_shortcut_starts_the_installed_piano_which_plays(installation, start_pia
     assert piano.exit_code() == 0
 
 
-def test_silent_uninstall_leaves_nothing_behind(installation):
+def test_silent_uninstall_removes_what_it_installed_and_keeps_the_users_files(installation):
     it = installation
+    # What the user put in the program's folders stays, with those folders.
+    users = [f"{it.folder}\\My notes.txt", f"{it.folder}\\keys\\My take.wav"]
+    for name in users:
+        with open(unix_path(it.prefix, name), "w") as user_file:
+            user_file.write(name)
+    kept = {on_drive(name) for name in users + [it.folder, it.folder + "\\keys"]}
     command = registry_values(it.prefix, UNINSTALL_KEY)["UninstallString"]
     uninstaller = re.fullmatch(r'"([^"]+)"', command).group(1)
     running = program_processes(it.prefix)
@@ -280,7 +286,9 @@ def test_silent_uninstall_leaves_nothing_behind(installation):
     it.prefix.kill()
     subprocess.run(["wineboot", "-r"], env=it.prefix.env, check=True, timeout=120)
     files, registry = machine_state(it.prefix, it.scratch)
-    assert files == it.before[0], f"changed: {sorted(files ^ it.before[0])}"
+    assert files == it.before[0] | kept, f"changed: {sorted(files ^ (it.before[0] | kept))}"
+    assert [open(unix_path(it.prefix, name)).read() for name in users] == users, \
+        "the user's files were changed"
     assert not (it.after[1] - it.before[1]) & registry, "registry entries of the install left"
     # Nor does any other key, value or text anywhere in the registry name
     # the program: Wine writes it out to these files when it shuts down.

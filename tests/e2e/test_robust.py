@@ -14,8 +14,9 @@ import numpy as np
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
-from desktop import (CAPTURE_RATE, EXE_NAME, STAGE, TITLE, TOOLS, Prefix, Screen,  # noqa: E402
-                     process_stats, wait_for, wait_quiet, wait_released_window, wininfo)
+from desktop import (CAPTURE_RATE, DEFAULT_SOUND_HZ, DEFAULT_SOUND_SECONDS,  # noqa: E402
+                     EXE_NAME, STAGE, TITLE, TOOLS, Prefix, Screen, process_stats, wait_for,
+                     wait_quiet, wait_released_window, wininfo)
 from layout import (BLACK, BLACK_KEYS, GREY, WHITE, WHITE_KEYS, black_key,  # noqa: E402
                     frequency, keyboard_origin, white_key)
 from wavcheck import cents, fundamental_hz  # noqa: E402
@@ -152,22 +153,63 @@ def huge_wav(path):
     os.truncate(path, 44 + size)
 
 
+def junk_first(size, content=b""):
+    """Key 49's file with a JUNK chunk of the given size before its format."""
+    chunks = b"WAVE" + b"JUNK" + struct.pack("<I", size) + content + real_wav()[12:]
+    return b"RIFF" + struct.pack("<I", len(chunks)) + chunks
+
+
+DEFAULT = "the default sound"
+
 # Each row: what stands in keys\49.wav (played by T), or None for no keys
-# folder at all. keys\51.wav (Y) is missing in every case.
+# folder at all, and what T must then sound: the default sound, key 49's own
+# note, or None where that is the player's affair. keys\51.wav (Y) is missing
+# in every case.
 BAD_SOUND_CASES = [
-    pytest.param(None, id="no keys folder"),
-    pytest.param(lambda p: write(p, b""), id="empty file"),
-    pytest.param(lambda p: write(p, real_wav()[:len(real_wav()) // 10]), id="truncated samples"),
-    pytest.param(lambda p: write(p, real_wav()[:30]), id="truncated header"),
+    pytest.param(None, DEFAULT, id="no keys folder"),
+    pytest.param(lambda p: write(p, b""), None, id="empty file"),
+    pytest.param(lambda p: write(p, real_wav()[:len(real_wav()) // 10]), None,
+                 id="truncated samples"),
+    pytest.param(lambda p: write(p, real_wav()[:30]), None, id="truncated header"),
     pytest.param(lambda p: write(p, wav_header(88200, block_align=0, byte_rate=0)
-                                 + bytes(88200)), id="block align and byte rate 0"),
+                                 + bytes(88200)), DEFAULT, id="block align and byte rate 0"),
     pytest.param(lambda p: write(p, wav_header(88200, block_align=0)
-                                 + bytes(88200)), id="block align 0"),
+                                 + bytes(88200)), DEFAULT, id="block align 0"),
     pytest.param(lambda p: write(p, wav_header(88200, tag=0x7777, channels=0, bits=0)
-                                 + bytes(88200)), id="unknown format, no channels"),
-    pytest.param(lambda p: write(p, b"Not a sound at all.\n" * 100), id="not a WAV"),
-    pytest.param(huge_wav, id="300 MB WAV"),
+                                 + bytes(88200)), None, id="unknown format, no channels"),
+    pytest.param(lambda p: write(p, b"Not a sound at all.\n" * 100), None, id="not a WAV"),
+    pytest.param(huge_wav, None, id="300 MB WAV"),
+    # 8 + size wraps a 32-bit offset back onto the chunk itself.
+    pytest.param(lambda p: write(p, junk_first(0xFFFFFFF8)), DEFAULT,
+                 id="chunk before the format wrapping round to itself"),
+    pytest.param(lambda p: write(p, junk_first(1 << 24)), DEFAULT,
+                 id="chunk before the format running past the end"),
+    pytest.param(lambda p: write(p, junk_first(4096, bytes(4096))), 49,
+                 id="large chunk before the format"),
 ]
+
+
+def assert_heard(piano, key, expected):
+    """The last sound started, by `key`, is `expected`: the default sound
+    alone, its tone for as long as it lasts, or key `expected`'s note."""
+    if expected != DEFAULT:
+        piano.wait_sound(int(1.2 * CAPTURE_RATE))
+        heard = fundamental_hz(piano.captured(), CAPTURE_RATE, frequency(expected), 0.05, 1.05)
+        assert abs(cents(heard, frequency(expected))) < 10, f"{key}: heard {heard:.1f} Hz"
+        return
+    wait_quiet(piano, int(DEFAULT_SOUND_SECONDS * CAPTURE_RATE), what=f"{key}'s default sound")
+    sound = piano.captured()
+    loud = np.flatnonzero(np.abs(sound) > 0.1)
+    assert len(loud), f"{key}: heard silence, not the default sound"
+    seconds = (loud[-1] + 1 - loud[0]) / CAPTURE_RATE
+    heard = fundamental_hz(sound[loud[0]:], CAPTURE_RATE, DEFAULT_SOUND_HZ, 0.05,
+                           DEFAULT_SOUND_SECONDS - 0.05)
+    # The capture is not sample-exact: once it held 20 ms more than the sound.
+    # Any note lasts seconds longer.
+    assert abs(seconds - DEFAULT_SOUND_SECONDS) < 0.05, \
+        f"{key}: heard {seconds:.3f} s of sound, not the default sound's {DEFAULT_SOUND_SECONDS} s"
+    assert abs(cents(heard, DEFAULT_SOUND_HZ)) < 25, \
+        f"{key}: heard {heard:.0f} Hz, not the default sound's {DEFAULT_SOUND_HZ:.0f} Hz"
 
 
 @pytest.fixture
@@ -180,9 +222,9 @@ def bare_folder():
     shutil.rmtree(folder, ignore_errors=True)
 
 
-@pytest.mark.parametrize("make_file", BAD_SOUND_CASES)
+@pytest.mark.parametrize("make_file, sounds", BAD_SOUND_CASES)
 def test_bad_sound_files_neither_stall_nor_crash_it(start_piano, screen, prefix, bare_folder,
-                                                    make_file):
+                                                    make_file, sounds):
     if make_file:
         os.mkdir(os.path.join(bare_folder, "keys"))
         make_file(os.path.join(bare_folder, "keys", "49.wav"))
@@ -191,8 +233,15 @@ def test_bad_sound_files_neither_stall_nor_crash_it(start_piano, screen, prefix,
     piano.focus()
     released = piano.shot_client()
     press_and_release(piano, prefix, "t", lambda image: white_pressed(image, origin, 5), released)
-    # The next note first stops the bad one's player: a crash there shows now.
+    if sounds:
+        assert_heard(piano, "t", sounds)
+    # The next note first stops the bad one's player: a crash or a hang there
+    # shows now. Every other key still plays, the default sound for its
+    # missing file; Y, drawn pressed after them all, is heard to its end.
+    piano.forget_sound()
+    piano.key(*(key for key in MAPPED_KEYS if key not in ("t", "y")))
     press_and_release(piano, prefix, "y", lambda image: white_pressed(image, origin, 6), released)
+    assert_heard(piano, "y", DEFAULT)
     press_and_release(piano, prefix, "t", lambda image: white_pressed(image, origin, 5), released)
     assert piano.process.poll() is None
     piano.key("Escape")

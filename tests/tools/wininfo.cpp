@@ -22,6 +22,9 @@
 //                           screen's bottom-right corner and brings it to the
 //                           foreground, as another program would; says
 //                           "front" once it has, and stays until killed
+//   wininfo defaultsound FILE
+//                           makes FILE the system's default sound and prints
+//                           the name as the platform then reads it back
 //   wininfo stats TITLE     one "name value" line each for the process owning
 //                           the window: working set, pagefile usage, GDI and
 //                           USER objects and handles as the platform reports
@@ -308,6 +311,19 @@ static int ComeToFront(void)
     return 0;
 }
 
+// The player takes the default sound from win.ini's [Sounds] section, which
+// the platform may keep in the registry instead (Wine maps it to the user's
+// Control Panel\Sounds key): the profile functions find it wherever it is.
+static int SetDefaultSound(const char *file)
+{
+    char read[MAX_PATH] = "";
+    if (!WriteProfileStringA("Sounds", "Default", file))
+        return 1;
+    GetProfileStringA("Sounds", "Default", "", read, sizeof read);
+    printf("%s\n", read);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 2 && strcmp(argv[1], "foreground") == 0)
@@ -337,5 +353,7 @@ int main(int argc, char **argv)
         return PrintSysColor(atoi(name));
     if (strcmp(mode, "stats") == 0)
         return Stats(name);
+    if (strcmp(mode, "defaultsound") == 0)
+        return SetDefaultSound(name);
     return 2;
 }
