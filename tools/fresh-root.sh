@@ -92,7 +92,7 @@ tarball=$cache/$release.tar
 if [ -f "$tarball" ] && [ -z "$(find "$tarball" -mtime +6)" ]; then
     tar -C "$root" -xf "$tarball"
 else
-    echo "Bootstrapping a fresh $release root (about a minute)" >&2
+    echo "Bootstrapping a fresh $release root (about half a minute)" >&2
     bootstrap
 fi
 # The root shares this machine's network and host name.

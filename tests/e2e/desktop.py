@@ -137,16 +137,22 @@ def set_default_sound(prefix):
     assert wininfo(prefix, "defaultsound", name) == [name], "the default sound was not set"
 
 
+def start_wininfo(prefix, mode, ready, what):
+    """Starts a mode of the test helper that stays up until its process
+    group is killed, and waits until it says `ready`."""
+    process = subprocess.Popen(["wine", os.path.join(TOOLS, "wininfo.exe"), mode],
+                               env=prefix.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                               text=True, start_new_session=True)
+    assert ready in process.stdout.readline(), f"{what} did not start"
+    return process
+
+
 def hold_desktop(prefix):
     """Starts a process that keeps Wine's desktop up, as a user's session
     does; without one Wine replaces the desktop, and writes new registry
     entries for its display, whenever programs come and go. Kill its
     process group to let go."""
-    holder = subprocess.Popen(["wine", os.path.join(TOOLS, "wininfo.exe"), "hold"],
-                              env=prefix.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
-                              text=True, start_new_session=True)
-    assert "holding" in holder.stdout.readline(), "the desktop holder did not start"
-    return holder
+    return start_wininfo(prefix, "hold", "holding", "the desktop holder")
 
 
 def write_asoundrc(home, capture_path=None):

@@ -6,7 +6,6 @@ import random
 import shutil
 import signal
 import struct
-import subprocess
 import sys
 import tempfile
 
@@ -15,8 +14,8 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
 from desktop import (CAPTURE_RATE, DEFAULT_SOUND_HZ, DEFAULT_SOUND_SECONDS,  # noqa: E402
-                     EXE_NAME, STAGE, TITLE, TOOLS, Prefix, Screen, process_stats, wait_for,
-                     wait_quiet, wait_released_window, wininfo)
+                     EXE_NAME, STAGE, TITLE, Prefix, Screen, process_stats, start_wininfo,
+                     wait_for, wait_quiet, wait_released_window, wininfo)
 from layout import (BLACK, BLACK_KEYS, GREY, WHITE, WHITE_KEYS, black_key,  # noqa: E402
                     frequency, keyboard_origin, white_key)
 from wavcheck import cents, fundamental_hz  # noqa: E402
@@ -328,11 +327,8 @@ def test_key_held_across_a_focus_change_stays_pressed_until_its_key_up(piano, sc
         wait_for(lambda: white_pressed(piano.shot_client(), origin, 5), 30, "T drawn pressed")
         pressed = piano.shot_client()
         # The user turns to another program, which comes up in front.
-        other = subprocess.Popen(["wine", os.path.join(TOOLS, "wininfo.exe"), "front"],
-                                 env=prefix.env, stdout=subprocess.PIPE,
-                                 stderr=subprocess.DEVNULL, text=True, start_new_session=True)
+        other = start_wininfo(prefix, "front", "front", "the other program")
         try:
-            assert "front" in other.stdout.readline(), "the other program did not start"
             wait_for(lambda: wininfo(prefix, "foreground") == ["wininfo front"], 30,
                      lambda: f"the piano to lose focus; in front: {wininfo(prefix, 'foreground')}")
             assert np.array_equal(piano.shot_client()[keyboard], pressed[keyboard]), \
