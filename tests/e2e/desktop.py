@@ -176,6 +176,7 @@ class Piano:
 
     def __init__(self, screen, prefix, cwd=None, exe=None, extra_path=None, launch=()):
         self.screen = screen
+        self.prefix = prefix
         self.home = tempfile.mkdtemp(prefix="piano-home-")
         self.capture_path = os.path.join(self.home, "capture.raw")
         write_asoundrc(self.home, self.capture_path)
@@ -229,6 +230,16 @@ class Piano:
     def focus(self):
         self.screen.run("xdotool", "windowactivate", "--sync", str(self.window), check=False)
         self.screen.run("xdotool", "windowfocus", "--sync", str(self.window))
+
+    def bring_to_front(self):
+        """Makes the piano the foreground window as a user would, after
+        another window had it. With no window manager, Wine takes a click,
+        not X's focus alone, as the user's choice of window; the click lands
+        on empty background."""
+        self.focus()
+        self.click(20, 20)
+        wait_for(lambda: wininfo(self.prefix, "foreground") == [TITLE], 30,
+                 lambda: f"the piano in front; in front: {wininfo(self.prefix, 'foreground')}")
 
     def key(self, *names, action="key"):
         """Types keys into the focused window through XTEST, as a keyboard
