@@ -1,0 +1,128 @@
+// The look at a key's sound file before the platform's player gets it. The
+// player trusts what the file says of itself, and some of what a damaged or
+// oddly made file says takes the player, and the whole program with it, down
+// or into a loop for ever. Those files get the default sound instead; every
+// other file, missing or not, is left to the player to judge.
+#include <windows.h>
+#include <string.h>
+#include "wavecheck.h"
+
+enum {
+    ChunkHeaderBytes = 8,
+    FormatBytes = 16,           // the plain PCM format record; the player refuses less
+    // Real files carry a handful of chunks before their samples. The walk
+    // reads at most this many chunk headers, the format's and the samples'
+    // among them, which keeps the work of one key-down small whatever the
+    // file; a file with more gets the default sound.
+    MostChunksWalked = 1024,
+    // A channel mask names at most 32 speakers; with more, Wine's sound
+    // driver corrupts its memory, crashes or loops.
+    MostChannels = 32
+};
+
+// A RIFF chunk's header as it stands in the file: its id, then its size.
+struct ChunkHeader {
+    char id[4];
+    DWORD size;
+};
+
+static DWORD ReadLittleEndian(const unsigned char *bytes, int count)
+{
+    DWORD value = 0;
+    for (int i = count - 1; i >= 0; i--)
+        value = (value << 8) | bytes[i];
+    return value;
+}
+
+// Reads exactly `count` bytes at `offset`; a short read is the end of the
+// file. A seek and a plain read: Wine takes a read at an offset given in an
+// OVERLAPPED on a slow path, ten times the cost of the two calls.
+static int ReadAt(HANDLE file, LONGLONG offset, void *buffer, DWORD count)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    DWORD read = 0;
+    return SetFilePointerEx(file, at, 0, FILE_BEGIN) && ReadFile(file, buffer, count, &read, 0) &&
+           read == count;
+}
+
+static int ReadChunkHeader(HANDLE file, LONGLONG offset, ChunkHeader *chunk)
+{
+    unsigned char bytes[ChunkHeaderBytes];
+    if (!ReadAt(file, offset, bytes, sizeof bytes))
+        return 0;
+    memcpy(chunk->id, bytes, sizeof chunk->id);
+    chunk->size = ReadLittleEndian(bytes + 4, 4);
+    return 1;
+}
+
+// The player divides by the block align and sizes its buffers from the byte
+// rate; the platform's converters and sound driver take the channel count on
+// trust, and none at all or more than a channel mask can name crash or hang
+// them.
+static int HasUnusableFormat(HANDLE file, LONGLONG offset)
+{
+    unsigned char format[FormatBytes];
+    if (!ReadAt(file, offset, format, sizeof format))
+        return 0;
+    DWORD channels = ReadLittleEndian(format + 2, 2);
+    DWORD byteRate = ReadLittleEndian(format + 8, 4);
+    DWORD blockAlign = ReadLittleEndian(format + 12, 2);
+    return channels == 0 || channels > MostChannels || byteRate == 0 || blockAlign == 0;
+}
+
+// Walks the chunks as the player does, from the first to the format and on to
+// the samples, reading only their headers and keeping its offset in 64 bits.
+// The player keeps its own in 32 bits: a chunk that runs past the end of the
+// file can wrap it back onto an earlier chunk, and it walks that circle for
+// ever. It also counts the samples left in a signed 32-bit number, and a
+// sample size of 2 GiB or more makes it read with a negative length.
+static int IsUnplayableWave(HANDLE file)
+{
+    LARGE_INTEGER fileSize;
+    unsigned char riff[12];
+    if (!GetFileSizeEx(file, &fileSize) || !ReadAt(file, 0, riff, sizeof riff) ||
+        memcmp(riff, "RIFF", 4) != 0 || memcmp(riff + 8, "WAVE", 4) != 0)
+        return 0;
+
+    LONGLONG offset = sizeof riff;
+    int haveFormat = 0;
+    for (int walked = 0; walked < MostChunksWalked; walked++) {
+        ChunkHeader chunk;
+        if (!ReadChunkHeader(file, offset, &chunk))
+            return 0;                   // no such chunk: the player gives up
+        if (haveFormat && memcmp(chunk.id, "data", 4) == 0)
+            return chunk.size > (DWORD)MAXLONG;
+        LONGLONG end = offset + ChunkHeaderBytes + chunk.size;
+        if (end > fileSize.QuadPart)
+            return 1;
+        if (!haveFormat && memcmp(chunk.id, "fmt ", 4) == 0) {
+            if (chunk.size < FormatBytes)
+                return 0;               // the player refuses a format this short
+            if (HasUnusableFormat(file, offset + ChunkHeaderBytes))
+                return 1;
+            haveFormat = 1;
+        }
+        offset = end + (chunk.size & 1);   // chunks are padded to an even length
+    }
+    return 1;
+}
+
+int IsUnplayableSoundFile(const char *fileName)
+{
+    // The player searches for a relative name as OpenFile does (beside the
+    // executable first, then the current directory); look at the same file.
+    // A path too long for the buffer comes back as the size it needs, with
+    // nothing written into the buffer.
+    char path[MAX_PATH];
+    DWORD pathLength = SearchPathA(0, fileName, 0, sizeof path, path, 0);
+    if (pathLength == 0 || pathLength >= sizeof path)
+        return 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    int unplayable = IsUnplayableWave(file);
+    CloseHandle(file);
+    return unplayable;
+}
