@@ -32,12 +32,24 @@
 //                           same counted another way: GDI objects from the
 //                           process's GDI handle table and handles from the
 //                           system's handle list; -1 where neither works
+//   wininfo play FILE       plays FILE as the piano plays a note (saying
+//                           "playing" as it hands it to the player), lets the
+//                           player work until it has finished or 3 s have
+//                           passed, then stops it as the next note would;
+//                           exits 0 when the stop returns, 3 if the process
+//                           crashed, 4 if the stop did not return in 2 s
+//   wininfo judge FOLDER    the piano's own check of each .wav file in FOLDER:
+//                           "NAME 1" for one it would not hand to the player,
+//                           "NAME 0" for one it would
 #include <windows.h>
+#include <mmsystem.h>
 #include <psapi.h>
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <winternl.h>
+#include "sound/wavecheck.h"
 
 static const char DialogClass[] = "#32770";
 static const int MessageBoxTextId = 0xFFFF;
@@ -324,6 +336,92 @@ static int SetDefaultSound(const char *file)
     return 0;
 }
 
+enum { PlayerCrashed = 3, PlayerHung = 4, MostThreads = 64 };
+static const DWORD PlayerWorkLimit = 3000, StopLimit = 2000;
+
+// A crash in the player's thread ends the process with a code that says so,
+// rather than leave it behind the platform's crash box.
+static LONG WINAPI EndOnCrash(EXCEPTION_POINTERS *)
+{
+    TerminateProcess(GetCurrentProcess(), PlayerCrashed);
+    return EXCEPTION_EXECUTE_HANDLER;
+}
+
+static int ListOwnThreads(DWORD *ids)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more && count < MostThreads;
+         more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId())
+            ids[count++] = entry.th32ThreadID;
+    CloseHandle(snapshot);
+    return count;
+}
+
+// The threads that have come since `before` was listed, opened for waiting.
+static int OpenNewThreads(const DWORD *before, int beforeCount, HANDLE *opened)
+{
+    DWORD now[MostThreads];
+    int nowCount = ListOwnThreads(now), count = 0;
+    for (int i = 0; i < nowCount; i++) {
+        int known = 0;
+        for (int j = 0; j < beforeCount; j++)
+            known |= now[i] == before[j];
+        HANDLE thread = known ? 0 : OpenThread(SYNCHRONIZE, FALSE, now[i]);
+        if (thread)
+            opened[count++] = thread;
+    }
+    return count;
+}
+
+static DWORD WINAPI StopSound(void *)
+{
+    PlaySoundA(0, 0, SND_ASYNC);
+    return 0;
+}
+
+// The player works in threads of its own: a crash there ends the process, and
+// a player that loops in the file shows when the call that stops the sound,
+// which waits for it, never returns. The player is stopped only once its
+// threads have finished or had their time, so that it meets all of the file.
+static int PlayAsThePianoDoes(const char *file)
+{
+    SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+    SetUnhandledExceptionFilter(EndOnCrash);
+    DWORD before[MostThreads];
+    int beforeCount = ListOwnThreads(before);
+    printf("playing\n");
+    fflush(stdout);
+    PlaySoundA(file, 0, SND_ASYNC);
+    HANDLE player[MostThreads];
+    int playerCount = OpenNewThreads(before, beforeCount, player);
+    if (playerCount)
+        WaitForMultipleObjects((DWORD)playerCount, player, TRUE, PlayerWorkLimit);
+    HANDLE stop = CreateThread(0, 0, StopSound, 0, 0, 0);
+    if (WaitForSingleObject(stop, StopLimit) == WAIT_TIMEOUT)
+        TerminateProcess(GetCurrentProcess(), PlayerHung);
+    return 0;
+}
+
+static int JudgeSoundFiles(const char *folder)
+{
+    char pattern[MAX_PATH], path[MAX_PATH];
+    snprintf(pattern, sizeof pattern, "%s\\*.wav", folder);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return 1;
+    do {
+        snprintf(path, sizeof path, "%s\\%s", folder, found.cFileName);
+        printf("%s %d\n", found.cFileName, IsUnplayableSoundFile(path));
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc == 2 && strcmp(argv[1], "foreground") == 0)
@@ -355,5 +453,9 @@ int main(int argc, char **argv)
         return Stats(name);
     if (strcmp(mode, "defaultsound") == 0)
         return SetDefaultSound(name);
+    if (strcmp(mode, "play") == 0)
+        return PlayAsThePianoDoes(name);
+    if (strcmp(mode, "judge") == 0)
+        return JudgeSoundFiles(name);
     return 2;
 }
