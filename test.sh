@@ -39,6 +39,6 @@ trap stop_headless EXIT
 (cd "$build" && ctest --output-on-failure --output-junit "$results/unit.xml")
 [ "$clang_built" -eq 1 ] &&
     (cd "$build/clang" && ctest --output-on-failure --output-junit "$results/unit-clang.xml")
-"$python" -m pytest -q -p no:cacheprovider "$root/tests/sound" "$root/tests/e2e" \
+"$python" -m pytest -q -rP -p no:cacheprovider "$root/tests/sound" "$root/tests/e2e" \
     --junitxml="$results/end-to-end.xml"
 "$python" "$root/tools/summarise.py" "$results"/*.xml
