@@ -152,10 +152,18 @@ def huge_wav(path):
     os.truncate(path, 44 + size)
 
 
-def junk_first(size, content=b""):
-    """Key 49's file with a JUNK chunk of the given size before its format."""
-    chunks = b"WAVE" + b"JUNK" + struct.pack("<I", size) + content + real_wav()[12:]
+def junk_first(size, content=b"", rest=None):
+    """Key 49's file, or `rest` in place of its chunks, with a JUNK chunk of
+    the given size before them."""
+    rest = real_wav()[12:] if rest is None else rest
+    chunks = b"WAVE" + b"JUNK" + struct.pack("<I", size) + content + rest
     return b"RIFF" + struct.pack("<I", len(chunks)) + chunks
+
+
+def zero_rate_after_4k(path):
+    """A format with block align and byte rate 0, beyond a 4 KiB chunk."""
+    write(path, junk_first(4096, bytes(4096), wav_header(88200, block_align=0, byte_rate=0)[12:]
+                           + bytes(88200)))
 
 
 DEFAULT = "the default sound"
@@ -185,7 +193,15 @@ BAD_SOUND_CASES = [
                  id="chunk before the format running past the end"),
     pytest.param(lambda p: write(p, junk_first(4096, bytes(4096))), 49,
                  id="large chunk before the format"),
+    pytest.param(zero_rate_after_4k, DEFAULT, id="block align and byte rate 0 after 4 KiB"),
+    pytest.param(lambda p: write(p, junk_first(4096, bytes(4096) + b"JUNK"
+                                               + struct.pack("<I", 0xFFFFFFF8))), DEFAULT,
+                 id="chunk wrapping round to itself after 4 KiB"),
 ]
+# The player finds a relative name beside the executable before the current
+# folder; so must the piano's own look at the file.
+STARTED_ELSEWHERE = pytest.param(zero_rate_after_4k, DEFAULT, True,
+                                 id="block align and byte rate 0, started from another folder")
 
 
 def assert_heard(piano, key, expected):
@@ -221,13 +237,16 @@ def bare_folder():
     shutil.rmtree(folder, ignore_errors=True)
 
 
-@pytest.mark.parametrize("make_file, sounds", BAD_SOUND_CASES)
+@pytest.mark.parametrize("make_file, sounds, elsewhere",
+                         [pytest.param(*case.values, False, id=case.id) for case in BAD_SOUND_CASES]
+                         + [STARTED_ELSEWHERE])
 def test_bad_sound_files_neither_stall_nor_crash_it(start_piano, screen, prefix, bare_folder,
-                                                    make_file, sounds):
+                                                    tmp_path, make_file, sounds, elsewhere):
     if make_file:
         os.mkdir(os.path.join(bare_folder, "keys"))
         make_file(os.path.join(bare_folder, "keys", "49.wav"))
-    piano = start_piano(cwd=bare_folder, exe=os.path.join(bare_folder, EXE_NAME)).wait_window()
+    piano = start_piano(cwd=str(tmp_path) if elsewhere else bare_folder,
+                        exe=os.path.join(bare_folder, EXE_NAME)).wait_window()
     origin = keyboard_origin(screen.width, screen.height)
     piano.focus()
     released = piano.shot_client()
