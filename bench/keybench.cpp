@@ -11,6 +11,7 @@
 #include "shell/shell.h"
 #include "keyboard/keys.h"
 #include "sound/sound.h"
+#include "sound/wavecheck.h"
 
 static LARGE_INTEGER Frequency;
 
@@ -142,6 +143,64 @@ static void MeasureSoundStart(int runs)
     delete[] times;
 }
 
+// Writes a file that is as slow to check as any: a chunk header to read for
+// every chunk the check walks, each a page from the last, then a format and
+// samples. Returns its path, in the temporary folder.
+static const char *WriteSlowestFile(void)
+{
+    enum { Chunks = 1022, Spacing = 4096 };
+    static char path[MAX_PATH];
+    GetTempPathA(sizeof path, path);
+    lstrcatA(path, "keybench-slowest.wav");
+    FILE *file = fopen(path, "wb");
+    if (!file)
+        return 0;
+    static const unsigned char Format[] = {
+        'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 1, 0, 0x44, 0xAC, 0, 0,
+        0x88, 0x58, 1, 0, 2, 0, 16, 0, 'd', 'a', 't', 'a', 0, 0, 0, 0
+    };
+    DWORD riffSize = 4 + Chunks * (8 + Spacing) + sizeof Format;
+    fwrite("RIFF", 1, 4, file);
+    fwrite(&riffSize, 4, 1, file);
+    fwrite("WAVE", 1, 4, file);
+    static const unsigned char Padding[Spacing] = {};
+    DWORD size = Spacing;
+    for (int i = 0; i < Chunks; i++) {
+        fwrite("JUNK", 1, 4, file);
+        fwrite(&size, 4, 1, file);
+        fwrite(Padding, 1, sizeof Padding, file);
+    }
+    fwrite(Format, 1, sizeof Format, file);
+    fclose(file);
+    return path;
+}
+
+// What the look at a key's file costs a key-down: on a real key file, and on
+// the slowest file there can be.
+static void MeasureCheck(int runs)
+{
+    const char *slowest = WriteSlowestFile();
+    if (!slowest)
+        return;
+    double *real = new double[runs], *slow = new double[runs];
+    int verdict = 0;
+    for (int i = 0; i < runs; i++) {
+        double start = Now();
+        verdict |= IsUnplayableSoundFile("keys\\49.wav");
+        double middle = Now();
+        verdict |= IsUnplayableSoundFile(slowest) << 1;
+        real[i] = middle - start;
+        slow[i] = Now() - middle;
+    }
+    DeleteFileA(slowest);
+    if (verdict)
+        fprintf(stderr, "the check judged a playable file unplayable (%d)\n", verdict);
+    PrintSeries("check-real", real, runs);
+    PrintSeries("check-slowest", slow, runs);
+    delete[] real;
+    delete[] slow;
+}
+
 // Usage: keybench [key-runs [sound-runs]]
 // Run it from a folder holding keys\, so that each press plays its real file.
 int main(int argc, char **argv)
@@ -191,6 +250,7 @@ int main(int argc, char **argv)
     for (size_t k = 0; k < sizeof KeyCases / sizeof KeyCases[0]; k++)
         MeasureKey(window, KeyCases[k], keyRuns, 1);
     MeasureSoundStart(soundRuns);
+    MeasureCheck(keyRuns);
 
     DestroyWindow(window);
     DeleteObject(TitleFont);
