@@ -193,6 +193,18 @@ def read_stream(folder, name):
     return Stream(int(opened) / 1e9, int(closed[0]) / 1e9 if closed else None, samples)
 
 
+def not_the_note(streams, sound_number):
+    """The indices of the streams that are not key `sound_number`'s
+    recording from its first sample on, as far as each goes. A stream cut
+    off may end in a stretch of silence that the player adds."""
+    with wave.open(os.path.join(STAGE, "keys", f"{sound_number}.wav")) as recording:
+        raw = recording.readframes(recording.getnframes())
+    note = np.frombuffer(raw, "<i2") / 32768.0
+    played = [np.trim_zeros(stream.samples, "b") for stream in streams]
+    return [i for i, sound in enumerate(played)
+            if len(sound) > len(note) or not np.allclose(sound, note[:len(sound)], atol=1e-3)]
+
+
 class Piano:
     """One run of the real executable, started from folder `cwd` with its own
     HOME, so that each sound stream it opens is recorded apart into
