@@ -74,6 +74,8 @@ def test_key_down_draws_pressed_and_plays_key_up_draws_released(piano, key, repa
     try:
         wait_for(lambda: pixel(piano.shot_client(), x, y) == colour, 30, "the key drawn pressed")
         pressed = piano.shot_client()
+        # Held, the key repeats: each repeat starts its note again.
+        wait_for(lambda: len(piano.streams()) >= 3, 30, "the held key to start its note again")
     finally:
         piano.key(key, action="keyup")
 
@@ -91,6 +93,8 @@ def test_key_down_draws_pressed_and_plays_key_up_draws_released(piano, key, repa
     sound = piano.captured()
     heard = fundamental_hz(sound, CAPTURE_RATE, frequency(sound_number), 0.05, 1.05)
     assert abs(cents(heard, frequency(sound_number))) < 10, f"heard {heard:.1f} Hz"
+    wrong = not_the_note(piano.streams(), sound_number)
+    assert not wrong, f"sounds {wrong} of {len(piano.streams())} are not the note from its start"
 
 
 def test_second_key_down_cuts_off_the_first_note_and_no_key_up_starts_one(piano):
