@@ -194,15 +194,17 @@ def read_stream(folder, name):
 
 
 def not_the_note(streams, sound_number):
-    """The indices of the streams that are not key `sound_number`'s
-    recording from its first sample on, as far as each goes. A stream cut
-    off may end in a stretch of silence that the player adds."""
+    """The indices of the streams that do not begin as key `sound_number`'s
+    recording begins: its first 10 ms, or as much as a stream holds, leaving
+    out the silence that the player may put before and after a sound. Only
+    the beginning is compared: a player that falls behind skips on through
+    its sound, dropping a stretch of it."""
     with wave.open(os.path.join(STAGE, "keys", f"{sound_number}.wav")) as recording:
         raw = recording.readframes(recording.getnframes())
-    note = np.frombuffer(raw, "<i2") / 32768.0
-    played = [np.trim_zeros(stream.samples, "b") for stream in streams]
-    return [i for i, sound in enumerate(played)
-            if len(sound) > len(note) or not np.allclose(sound, note[:len(sound)], atol=1e-3)]
+    note = np.trim_zeros(np.frombuffer(raw, "<i2") / 32768.0, "f")[:CAPTURE_RATE // 100]
+    starts = [np.trim_zeros(stream.samples)[:len(note)] for stream in streams]
+    return [i for i, start in enumerate(starts)
+            if not np.allclose(start, note[:len(start)], atol=1e-3)]
 
 
 class Piano:
