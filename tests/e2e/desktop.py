@@ -367,11 +367,14 @@ def wait_released_window(piano, prefix):
              + picture.unaccounted(piano.shot_client()))
 
 
-def wait_quiet(piano, at_least, timeout=30, what="the sound to end"):
+def wait_quiet(piano, at_least, quiet=0.5, timeout=30, what="the sound to end"):
     """Waits until the last sound started has ended, its stream closed after
-    at least `at_least` samples. Returns its length in samples."""
+    at least `at_least` samples, and no other has started for `quiet`
+    seconds since, time for the player to let go of what it held for it.
+    Returns its length in samples."""
     def ended():
         streams = piano.streams()
         last = streams[-1] if streams else None
-        return last and last.closed and len(last.samples) >= at_least and len(last.samples)
+        return (last and last.closed and time.monotonic() - last.closed > quiet
+                and len(last.samples) >= at_least and len(last.samples))
     return wait_for(ended, timeout, what)
