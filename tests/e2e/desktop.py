@@ -369,8 +369,8 @@ def wait_released_window(piano, prefix):
 
 def wait_quiet(piano, at_least, quiet=0.5, timeout=30, what="the sound to end"):
     """Waits until the last sound started has ended, its stream closed after
-    at least `at_least` samples, and no other has started for `quiet`
-    seconds since, time for the player to let go of what it held for it.
+    at least `at_least` samples, and has stayed the last for `quiet`
+    seconds: time for the player to let go of its thread and handles.
     Returns its length in samples."""
     def ended():
         streams = piano.streams()

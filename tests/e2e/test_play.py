@@ -94,7 +94,7 @@ def test_key_down_draws_pressed_and_plays_key_up_draws_released(piano, key, repa
     heard = fundamental_hz(sound, CAPTURE_RATE, frequency(sound_number), 0.05, 1.05)
     assert abs(cents(heard, frequency(sound_number))) < 10, f"heard {heard:.1f} Hz"
     wrong = not_the_note(piano.streams(), sound_number)
-    assert not wrong, f"sounds {wrong} of {len(piano.streams())} are not the note from its start"
+    assert not wrong, f"sounds {wrong} of {len(piano.streams())} do not start as the note does"
 
 
 def test_second_key_down_cuts_off_the_first_note_and_no_key_up_starts_one(piano):

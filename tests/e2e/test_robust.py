@@ -240,6 +240,7 @@ def test_bad_sound_files_neither_stall_nor_crash_it(start_piano, screen, prefix,
     origin = keyboard_origin(screen.width, screen.height)
     piano.focus()
     released = piano.shot_client()
+    # Whatever T sounds, the default sound included, the window answers while it plays.
     press_and_release(piano, prefix, "t", lambda image: white_pressed(image, origin, 5), released,
                       sound_held=True)
     if sounds:
