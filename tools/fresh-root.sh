@@ -14,9 +14,69 @@
 # bootstrap. --ignore-valid-until lets apt in the root use an archive whose
 # Release file has expired, as a testing suite's may: for a look ahead only.
 # Needs root (it asks sudo otherwise) and installs debootstrap if missing.
+# The package archive is the one this machine's apt takes its own release
+# from (DEBIAN_MIRROR names another).
 set -euo pipefail
+
+# debian_archive APT_DIR CODENAME: prints the address of the first source, in
+# apt's order, among APT_DIR's sources.list and sources.list.d/*.list (one
+# line each) and sources.list.d/*.sources (deb822 stanzas), that gives binary
+# packages of release CODENAME's main component; prints nothing if none does.
+# Source packages, disabled entries and files, the release's updates and
+# security suites and other vendors' repositories are passed over.
+debian_archive() {
+    local file archive
+    for file in "$1/sources.list" "$1"/sources.list.d/*; do
+        [ -r "$file" ] || continue
+        case $file in
+            *.list) archive=$(awk -v release="$2" "$one_line_archive" "$file") ;;
+            *.sources) archive=$(awk -v release="$2" "$deb822_archive" "$file") ;;
+            *) archive="" ;;
+        esac
+        if [ -n "$archive" ]; then
+            echo "$archive"
+            return
+        fi
+    done
+}
+# deb [OPTIONS] URI SUITE COMPONENT...
+one_line_archive='
+    function has(first, word,   i) { for (i = first; i <= NF; i++) if ($i == word) return 1 }
+    $1 == "deb" {
+        i = 2
+        if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
+        if ($(i + 1) == release && has(i + 2, "main")) { print $i; exit }
+    }'
+# Stanzas of "Field: value" lines, apart by blank lines; a line that starts
+# with a blank goes on with the field before it.
+deb822_archive='
+    function has(list, word,   words, n, i) {
+        n = split(list, words, " ")
+        for (i = 1; i <= n; i++) if (words[i] == word) return 1
+    }
+    BEGIN { RS = ""; FS = "\n" }
+    {
+        split("", field)
+        for (n = 1; n <= NF; n++) {
+            if ($n ~ /^#/) continue
+            if ($n ~ /^[ \t]/) { field[name] = field[name] " " $n; continue }
+            name = tolower(substr($n, 1, index($n, ":") - 1))
+            field[name] = substr($n, index($n, ":") + 1)
+        }
+        if (tolower(field["enabled"]) ~ /no/) next
+        if (has(field["types"], "deb") && has(field["suites"], release) &&
+            has(field["components"], "main")) {
+            split(field["uris"], uris, " ")
+            print uris[1]
+            exit
+        }
+    }'
+
+# Sourced, as its test does, the script only defines the above: only there
+# can a return outside a function succeed.
+if (return 0 2>/dev/null); then return 0; fi
+
 checkout=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-mirror=${DEBIAN_MIRROR:-http://deb.debian.org/debian}
 cache=${FRESH_ROOT_CACHE:-/var/cache/morvane-fresh-root}
 user=""
 ignore_valid_until=0
@@ -78,6 +138,19 @@ trap 'exit 143' TERM
 bootstrap() {
     local script=/usr/share/debootstrap/scripts/$release
     [ -e "$script" ] || script=/usr/share/debootstrap/scripts/sid
+    local mirror=${DEBIAN_MIRROR:-} codename
+    if [ -z "$mirror" ]; then
+        codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+        mirror=$(debian_archive /etc/apt "$codename")
+    fi
+    if [ -z "$mirror" ]; then
+        echo "fresh-root.sh: no package archive: none of apt's sources (/etc/apt/sources.list," \
+            "/etc/apt/sources.list.d/*.list and *.sources) gives this machine's release," \
+            "${codename:-which /etc/os-release does not name}, as deb with main;" \
+            "name an archive with DEBIAN_MIRROR=URL" >&2
+        return 1
+    fi
+    echo "Bootstrapping a fresh $release root (about half a minute)" >&2
     debootstrap --variant=minbase --include=git,ca-certificates \
         "$release" "$root" "$mirror" "$script" >"$root.log" 2>&1 || {
         tail -n 20 "$root.log" >&2
@@ -92,7 +165,6 @@ tarball=$cache/$release.tar
 if [ -f "$tarball" ] && [ -z "$(find "$tarball" -mtime +6)" ]; then
     tar -C "$root" -xf "$tarball"
 else
-    echo "Bootstrapping a fresh $release root (about half a minute)" >&2
     bootstrap
 fi
 # The root shares this machine's network and host name.

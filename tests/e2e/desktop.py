@@ -1,13 +1,16 @@
 """A virtual desktop for end-to-end tests: an Xvfb screen, a Wine prefix, the
 real executable started on them, its keys and clicks, screenshots and the
-sound it plays, captured through ALSA's file plugin."""
+sound it plays, each stream captured apart through ALSA's file plugin."""
+import contextlib
 import os
+import shlex
 import shutil
 import signal
 import subprocess
 import tempfile
 import time
 import wave
+from typing import NamedTuple, Optional
 
 import numpy as np
 
@@ -17,6 +20,7 @@ EXE_NAME = "MorvanePiano.exe"
 TOOLS = os.environ.get("MORVANE_TEST_TOOLS", os.path.join(ROOT, "build", "test-tools"))
 TITLE = "Morvane Piano"
 CAPTURE_RATE = 44100
+RECORDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "recorder.py")
 # The system's default sound in the tests' prefix: a short tone in a format
 # that no key file has (11025 Hz, stereo, 8-bit), at a pitch and for a length
 # that no note has, so that a press that plays it is told from any other.
@@ -155,31 +159,68 @@ def hold_desktop(prefix):
     return start_wininfo(prefix, "hold", "holding", "the desktop holder")
 
 
-def write_asoundrc(home, capture_path=None):
-    """Sends a program's sound, through the HOME it is started with, to a
-    raw 44.1 kHz mono capture file, or to a null device if no path is given.
-    The capture is forced to that one format whatever the player opens."""
+def write_asoundrc(home, sink=None):
+    """Sends a program's sound, through the HOME it is started with, as raw
+    44.1 kHz mono to `sink`, or to a null device if none is given. ALSA's
+    file plugin takes `sink` as a file, which it empties whenever a stream
+    opens, or as "|command", which it starts for each stream and pipes the
+    stream into. The capture is forced to that one format whatever the
+    player opens."""
     with open(os.path.join(home, ".asoundrc"), "w") as rc:
-        if capture_path is None:
+        if sink is None:
             rc.write("pcm.!default { type null }\n")
             return
         rc.write('pcm.!default { type plug; slave { pcm "capture"; rate %d; channels 1; '
                  'format S16_LE } }\n' % CAPTURE_RATE)
-        rc.write('pcm.capture { type file; slave.pcm "null"; file "%s"; format "raw" }\n'
-                 % capture_path)
+        rc.write('pcm.capture { type file; slave.pcm "null"; file "%s"; format "raw" }\n' % sink)
+
+
+class Stream(NamedTuple):
+    """One sound stream that a player opened: its samples as floats in
+    -1..1, and the times it opened and closed on the monotonic clock
+    (`time.monotonic()`); `closed` is None while it is open."""
+    opened: float
+    closed: Optional[float]
+    samples: np.ndarray
+
+
+def read_stream(folder, name):
+    """The recorder's stream file `name`, whose name holds its times."""
+    opened, _pid, *closed = name[:-len(".raw")].split("-")
+    with open(os.path.join(folder, name), "rb") as raw:
+        data = raw.read()
+    samples = np.frombuffer(data[: len(data) // 2 * 2], "<i2").astype(np.float64) / 32768.0
+    return Stream(int(opened) / 1e9, int(closed[0]) / 1e9 if closed else None, samples)
+
+
+def not_the_note(streams, sound_number):
+    """The indices of the streams that do not begin as key `sound_number`'s
+    recording begins: its first 10 ms, or as much as a stream holds, leaving
+    out the silence that the player may put before and after a sound. Only
+    the beginning is compared: a player that falls behind skips on through
+    its sound, dropping a stretch of it."""
+    with wave.open(os.path.join(STAGE, "keys", f"{sound_number}.wav")) as recording:
+        raw = recording.readframes(recording.getnframes())
+    note = np.trim_zeros(np.frombuffer(raw, "<i2") / 32768.0, "f")[:CAPTURE_RATE // 100]
+    starts = [np.trim_zeros(stream.samples)[:len(note)] for stream in streams]
+    return [i for i, start in enumerate(starts)
+            if not np.allclose(start, note[:len(start)], atol=1e-3)]
 
 
 class Piano:
     """One run of the real executable, started from folder `cwd` with its own
-    HOME, so that its sound is captured to `capture_path`; `launch` is what
-    starts it inside Wine (such as Wine's `start /min`) if not Wine alone."""
+    HOME, so that each sound stream it opens is recorded apart into
+    `streams_folder`; `launch` is what starts it inside Wine (such as Wine's
+    `start /min`) if not Wine alone."""
 
     def __init__(self, screen, prefix, cwd=None, exe=None, extra_path=None, launch=()):
         self.screen = screen
         self.prefix = prefix
         self.home = tempfile.mkdtemp(prefix="piano-home-")
-        self.capture_path = os.path.join(self.home, "capture.raw")
-        write_asoundrc(self.home, self.capture_path)
+        self.streams_folder = os.path.join(self.home, "streams")
+        os.mkdir(self.streams_folder)
+        write_asoundrc(self.home, "|/usr/bin/python3 -S %s %s" % (
+            shlex.quote(RECORDER), shlex.quote(self.streams_folder)))
         env = dict(prefix.env, HOME=self.home)
         if extra_path:
             env["PATH"] = extra_path + os.pathsep + env["PATH"]
@@ -253,25 +294,36 @@ class Piano:
                         "click", "--repeat", str(repeat), "--delay", "80", "1")
 
     # -- sound ------------------------------------------------------------
-    def captured(self):
-        """The sound captured so far, as floats in -1..1. The player opens
-        the sound device anew for each sound, and ALSA's file plugin then
-        starts the file again: this is the last sound started."""
-        try:
-            raw = open(self.capture_path, "rb").read()
-        except FileNotFoundError:
-            return np.zeros(0)
-        return np.frombuffer(raw[: len(raw) // 2 * 2], "<i2").astype(np.float64) / 32768.0
+    def streams(self):
+        """Every sound stream opened so far, in the order they opened."""
+        while True:
+            try:
+                names = [n for n in os.listdir(self.streams_folder) if n.endswith(".raw")]
+                return sorted((read_stream(self.streams_folder, n) for n in names),
+                              key=lambda stream: stream.opened)
+            except FileNotFoundError:
+                pass    # a stream closed, and its file was renamed, while it was read
 
-    def forget_sound(self):
-        """Drops what was captured: a sound still playing goes on into the
-        file that is dropped, and only one started from now on shows."""
-        if os.path.exists(self.capture_path):
-            os.remove(self.capture_path)
+    def captured(self):
+        """The last sound started, as floats in -1..1, as far as it has been
+        played: the player opens a stream for each sound."""
+        streams = self.streams()
+        return streams[-1].samples if streams else np.zeros(0)
 
     def wait_sound(self, samples, timeout=30):
         return wait_for(lambda: len(self.captured()) >= samples, timeout,
                         f"{samples} captured samples")
+
+    @contextlib.contextmanager
+    def holding_sound(self):
+        """Within the block, a sound that ends is held open: to the player it
+        plays on, so that a test can see what the window does meanwhile."""
+        hold = os.path.join(self.streams_folder, "hold")
+        open(hold, "w").close()
+        try:
+            yield
+        finally:
+            os.remove(hold)
 
     # -- ending -----------------------------------------------------------
     def exit_code(self, timeout=30):
@@ -316,15 +368,13 @@ def wait_released_window(piano, prefix):
 
 
 def wait_quiet(piano, at_least, quiet=0.5, timeout=30, what="the sound to end"):
-    """Waits until the piano's captured sound holds at least `at_least`
-    samples and has stopped growing for `quiet` seconds, well over the
-    player's buffer period: its note has ended. Returns that length."""
-    seen = {"length": -1, "since": 0.0}
-
-    def settled():
-        length, now = len(piano.captured()), time.monotonic()
-        if length != seen["length"]:
-            seen.update(length=length, since=now)
-        return length >= at_least and now - seen["since"] > quiet
-    wait_for(settled, timeout, what)
-    return seen["length"]
+    """Waits until the last sound started has ended, its stream closed after
+    at least `at_least` samples, and has stayed the last for `quiet`
+    seconds: time for the player to let go of its thread and handles.
+    Returns its length in samples."""
+    def ended():
+        streams = piano.streams()
+        last = streams[-1] if streams else None
+        return (last and last.closed and time.monotonic() - last.closed > quiet
+                and len(last.samples) >= at_least and len(last.samples))
+    return wait_for(ended, timeout, what)
