@@ -124,7 +124,8 @@ def variants():
                  for name, changes in BROKEN_FORMATS.items()]
         # Cut at each field of each header, and inside the first samples.
         whole, start = riff(before, F, D), 12 + len(before)
-        cuts = {8, 11, 12, 16, 20} | {start + k for k in range(0, 48, 4)} | (set() if before else {4})
+        cuts = {8, 11, 12, 16, 20} | {start + k for k in range(0, 48, 4)}
+        cuts |= set() if before else {4}
         rows += [("truncated", f"cut at byte {cut}{where}", whole[:cut], None)
                  for cut in sorted(cuts)]
     bad = fmt(block_align=0, byte_rate=0)
@@ -146,15 +147,17 @@ def windows_path(path):
 
 
 def play(env, path):
-    """What the player did with the file: returned, crashed or hung. A Wine
-    start that stalls or fails before the player has the file is tried again."""
+    """What the player did with the file: returned, hung, or crashed with its
+    exit code. A Wine start that stalls or fails before the player has the
+    file is tried again."""
     for attempt in range(3):
         process = subprocess.Popen(["wine", os.path.join(TOOLS, "wininfo.exe"), "play",
                                     windows_path(path)], env=env, stdout=subprocess.PIPE,
                                    stderr=subprocess.DEVNULL, text=True, start_new_session=True)
         try:
             output = process.communicate(timeout=60)[0]
-            outcome = {0: "returned", 4: "hung"}.get(process.returncode, "crashed")
+            outcome = {0: "returned", 4: "hung"}.get(process.returncode,
+                                                     f"crashed (exit {process.returncode})")
         except subprocess.TimeoutExpired:
             os.killpg(process.pid, signal.SIGKILL)
             output, outcome = process.communicate()[0], "hung"
@@ -175,24 +178,35 @@ def sound_home():
 def test_every_file_that_crashes_or_hangs_the_player_is_judged_unplayable(prefix, tmp_path,
                                                                           sound_home):
     rows = variants()
-    for number, (_, _, content, _) in enumerate(rows):
-        (tmp_path / f"{number:03}.wav").write_bytes(content)
+    paths = [str(tmp_path / f"{number:03}.wav") for number in range(len(rows))]
+    for path, (_, _, content, _) in zip(paths, rows):
+        with open(path, "wb") as out:
+            out.write(content)
     judged = dict(line.split() for line in wininfo(prefix, "judge", windows_path(str(tmp_path))))
+    unplayable = [judged[os.path.basename(path)] == "1" for path in paths]
     env = dict(prefix.env, HOME=sound_home)
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
-        played = list(pool.map(lambda n: play(env, str(tmp_path / f"{n:03}.wav")),
-                               range(len(rows))))
+        played = list(pool.map(lambda path: play(env, path), paths))
+        # What a file does to the player, it does again. The machine's own
+        # trouble, seen once in more than a thousand plays, does not.
+        suspects = [n for n, player in enumerate(played)
+                    if player != "returned" and not unplayable[n]]
+        again = dict(zip(suspects, pool.map(lambda n: [play(env, paths[n]) for _ in range(2)],
+                                            suspects)))
 
     table = collections.defaultdict(collections.Counter)
     wrong = []
     for number, ((kind, name, _, expected), player) in enumerate(zip(rows, played)):
-        unplayable = judged[f"{number:03}.wav"] == "1"
-        table[kind].update([player, "unplayable" if unplayable else "left"])
-        if player != "returned" and not unplayable:
-            wrong.append(f"{name}: the player {player}, and the check left it to the player")
-        if expected == VALID and unplayable:
+        if again.get(number) == ["returned"] * 2:
+            print(f"{name}: the player {player} once, then returned twice")
+            player = "returned"
+        elif number in again:
+            wrong.append(f"{name}: the player {player}, then {' and '.join(again[number])}; "
+                         "the check left it to the player")
+        table[kind].update([player.split()[0], "unplayable" if unplayable[number] else "left"])
+        if expected == VALID and unplayable[number]:
             wrong.append(f"{name}: a valid file, judged unplayable")
-        if expected == PAST_THE_BOUND and not unplayable:
+        if expected == PAST_THE_BOUND and not unplayable[number]:
             wrong.append(f"{name}: past the bound, and left to the player")
     columns = ("returned", "crashed", "hung", "left", "unplayable")
     print("\n{:22}{:>9} | player:{:>9}{:>8}{:>5} | check:{:>5}{:>11}".format(
