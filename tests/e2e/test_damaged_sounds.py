@@ -8,11 +8,9 @@ whole of each variant, to the end of its samples, in a moment."""
 import collections
 import concurrent.futures
 import os
-import shutil
 import signal
 import struct
 import subprocess
-import tempfile
 
 import pytest
 
@@ -166,17 +164,7 @@ def play(env, path):
     raise AssertionError(f"wininfo play {path} did not start, three times")
 
 
-@pytest.fixture
-def sound_home():
-    """A HOME whose sound goes nowhere, for the players."""
-    home = tempfile.mkdtemp(prefix="damaged-home-")
-    write_asoundrc(home)
-    yield home
-    shutil.rmtree(home, ignore_errors=True)
-
-
-def test_every_file_that_crashes_or_hangs_the_player_is_judged_unplayable(prefix, tmp_path,
-                                                                          sound_home):
+def test_every_file_that_crashes_or_hangs_the_player_is_judged_unplayable(prefix, tmp_path):
     rows = variants()
     paths = [str(tmp_path / f"{number:03}.wav") for number in range(len(rows))]
     for path, (_, _, content, _) in zip(paths, rows):
@@ -184,7 +172,11 @@ def test_every_file_that_crashes_or_hangs_the_player_is_judged_unplayable(prefix
             out.write(content)
     judged = dict(line.split() for line in wininfo(prefix, "judge", windows_path(str(tmp_path))))
     unplayable = [judged[os.path.basename(path)] == "1" for path in paths]
-    env = dict(prefix.env, HOME=sound_home)
+    # The players' sound goes nowhere.
+    home = tmp_path / "home"
+    home.mkdir()
+    write_asoundrc(str(home))
+    env = dict(prefix.env, HOME=str(home))
     with concurrent.futures.ThreadPoolExecutor(4) as pool:
         played = list(pool.map(lambda path: play(env, path), paths))
         # What a file does to the player, it does again. The machine's own
