@@ -11,6 +11,28 @@ static const char TitleWord[] = "Morvane";
 static const int TitleRise = 60;   // title's top above the keyboard
 static const int RuleRise = 10;    // rule's row above the keyboard
 
+// A white key's front lip, a black line this far above the key's bottom,
+// drops when the key goes down. It runs from just inside the left edge to
+// short of the separator at the right edge.
+static const int ReleasedLipRise = 20;
+static const int PressedLipRise = 12;
+static const int LipLeftInset = 1;
+static const int LipRightInset = 4;
+// A pressed white key's grey band down its left edge stops where the
+// pressed lip's 2-pixel line begins.
+static const int ShadeBandWidth = 8;
+static const int ShadeBandEndRise = PressedLipRise + 1;
+
+// A black key's grey outline, open at the top: two sides and a bottom line,
+// inset from the key's edges. The right side stands one pixel further in,
+// since a 2-pixel line covers its coordinate and the one before it.
+static const int OutlineSideInset = 5;
+static const int OutlineBottomRise = 6;
+static const int OutlineSideEndRise = 8;
+// The white keys' separator column under a black key, which sits centred
+// on their boundary: one pixel left of it, as at a white key's right edge.
+static const int SeparatorUnderBlackKey = BlackKeyWidth / 2 - 1;
+
 // Pens live for one drawing step: BeginPen selects a new one and returns the
 // pen it replaced, EndPen puts that back before deleting ours.
 static HPEN BeginPen(int width, COLORREF colour)
@@ -38,65 +60,66 @@ static void Fill(int left, int top, int right, int bottom, int stockBrush)
 void DrawWhiteKey(const PianoKey *key)
 {
     int L = key->left, T = key->top, R = key->right, B = key->bottom;
-    int lipRise = key->pressed ? 12 : 20;
+    int lipRise = key->pressed ? PressedLipRise : ReleasedLipRise;
 
     Fill(L, T, R, B, WHITE_BRUSH);
 
     HPEN previous = BeginPen(2, LineColour);
     Line(R - 1, T, R - 1, B - 1);
-    Line(L + 1, B - lipRise, R - 4, B - lipRise);
+    Line(L + LipLeftInset, B - lipRise, R - LipRightInset, B - lipRise);
     EndPen(previous);
 
     if (key->pressed) {
         previous = BeginPen(1, ShadeColour);
-        for (int i = 0; i < 8; i++)
-            Line(L + i, T, L + i, B - 13);
+        for (int i = 0; i < ShadeBandWidth; i++)
+            Line(L + i, T, L + i, B - ShadeBandEndRise);
         EndPen(previous);
     }
 }
 
-static void DrawReleasedBlackKey(int L, int T, int R, int B)
+// The black body and its grey outline, for a key whose left, right and
+// bottom edges are given; its top is the keyboard's.
+static void DrawBlackKeyBody(int L, int T, int R, int B)
 {
     Fill(L, T, R, B, BLACK_BRUSH);
 
     HPEN previous = BeginPen(2, ShadeColour);
-    Line(L + 5, T, L + 5, B - 8);
-    Line(R - 6, T, R - 6, B - 8);
-    Line(L + 5, B - 6, R - 7, B - 6);
+    Line(L + OutlineSideInset, T, L + OutlineSideInset, B - OutlineSideEndRise);
+    Line(R - OutlineSideInset - 1, T, R - OutlineSideInset - 1, B - OutlineSideEndRise);
+    Line(L + OutlineSideInset, B - OutlineBottomRise, R - OutlineSideInset - 2,
+         B - OutlineBottomRise);
     EndPen(previous);
+}
 
-    // Vertical and horizontal lines together make a solid band with a
-    // square outer corner.
-    previous = BeginPen(1, ShadeColour);
+// A drop shadow as deep as it is offset, down and to the right: vertical
+// and horizontal lines together make a solid band with a square outer
+// corner. The separator of the two white keys beneath runs on through it.
+static void DrawBlackKeyShadow(int L, int T, int R, int B)
+{
+    HPEN previous = BeginPen(1, ShadeColour);
     for (int i = 0; i < BlackKeyShadowDepth; i++) {
         Line(R + i, T, R + i, B + i);
-        Line(L + 8, B + i, R + i + 1, B + i);
+        Line(L + BlackKeyShadowDepth, B + i, R + i + 1, B + i);
     }
     EndPen(previous);
 
-    // The separator of the two white keys beneath runs on through the shadow.
     previous = BeginPen(2, LineColour);
-    Line(L + 19, B, L + 19, B + 8);
+    Line(L + SeparatorUnderBlackKey, B, L + SeparatorUnderBlackKey, B + BlackKeyShadowDepth);
     EndPen(previous);
 }
 
-static void DrawPressedBlackKey(int L, int T, int R, int B)
-{
-    Fill(L + 3, T, R + 3, B + 3, BLACK_BRUSH);
-
-    HPEN previous = BeginPen(2, ShadeColour);
-    Line(L + 8, T, L + 8, B - 5);
-    Line(R - 3, T, R - 3, B - 5);
-    Line(L + 8, B - 3, R - 4, B - 3);
-    EndPen(previous);
-}
-
+// A pressed black key is its released body moved down and right into its
+// shadow, with no shadow of its own; its top stays at the keyboard's top.
 void DrawBlackKey(const PianoKey *key)
 {
-    if (key->pressed)
-        DrawPressedBlackKey(key->left, key->top, key->right, key->bottom);
-    else
-        DrawReleasedBlackKey(key->left, key->top, key->right, key->bottom);
+    int L = key->left, T = key->top, R = key->right, B = key->bottom;
+    if (key->pressed) {
+        DrawBlackKeyBody(L + BlackKeyPressShift, T, R + BlackKeyPressShift,
+                         B + BlackKeyPressShift);
+        return;
+    }
+    DrawBlackKeyBody(L, T, R, B);
+    DrawBlackKeyShadow(L, T, R, B);
 }
 
 static void DrawTitleAndRule(void)

@@ -17,9 +17,11 @@ const KeyBinding KeyMap[MappedKeyCount] = {
     { VK_BACK, 1, 9 },
 };
 
-// A pressed black key is drawn 3 pixels right and down; releasing it must
-// also restore the inner part of its shadow, hence the wider margin.
-static const int BlackPressMargin = 3;
+// A pressed black key is drawn moved right and down into its shadow, so a
+// press repaints that far beyond the key. A release also restores the inner
+// part of the shadow, hence the wider margin; the shadow's outer pixels keep
+// what the last paint that reached them drew.
+static const int BlackPressMargin = BlackKeyPressShift;
 static const int BlackReleaseMargin = 5;
 
 const KeyBinding *FindKeyBinding(UINT virtualKey)
@@ -62,6 +64,8 @@ void PressKey(HWND window, UINT virtualKey)
     if (!binding)
         return;
 
+    // The keyboard's auto-repeat sends key-downs while a key is held: each
+    // one restarts the note from its beginning, as a struck key would.
     PianoKey *key = BoundKey(binding);
     key->pressed = 1;
     InvalidateKey(window, binding, BlackPressMargin);

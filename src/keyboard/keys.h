@@ -23,6 +23,7 @@ enum {
     BlackKeyWidth = 40,
     BlackKeyHeight = 270,
     BlackKeyShadowDepth = 8,    // the grey drop shadow below and right of a black key
+    BlackKeyPressShift = 3,     // a pressed black key moves this far down and right
     WindowHeightMargin = 34     // the window is this much less high than the screen
 };
 
