@@ -27,20 +27,28 @@ static const COLORREF LabelTextColour = 0x666666;
 static const int LabelRise = 40;     // labels' top above the keyboard
 static const int LabelHeight = 20;
 
-static HWND CreateLabel(HWND parent, const char *text, int offset, int width, int id, DWORD style)
+// The row is placed from the keyboard's right edge, where it ends: each
+// label's width and how far its right end stands in from that edge. Help
+// and Exit touch; a gap sets off About, and the link, from what follows.
+static const int LabelGap = 10;
+static const int ExitWidth = 30, ExitInset = 0;
+static const int HelpWidth = 40, HelpInset = ExitInset + ExitWidth;
+static const int AboutWidth = 40, AboutInset = HelpInset + HelpWidth + LabelGap;
+static const int LinkWidth = 200, LinkInset = AboutInset + AboutWidth + LabelGap;
+
+static HWND CreateLabel(HWND parent, const char *text, int width, int inset, int id, DWORD style)
 {
-    return CreateWindowExA(0, "STATIC", text, style,
-                           KeyboardLeft + offset, KeyboardTop - LabelRise, width, LabelHeight,
-                           parent, (HMENU)(INT_PTR)id, 0, 0);
+    int right = KeyboardLeft + KeyboardWidth - inset;
+    return CreateWindowExA(0, "STATIC", text, style, right - width, KeyboardTop - LabelRise,
+                           width, LabelHeight, parent, (HMENU)(INT_PTR)id, 0, 0);
 }
 
 void CreateLabels(HWND window)
 {
-    // The row ends flush with the keyboard's right edge.
-    LinkLabel = CreateLabel(window, MAKER_HOST, 720, 200, LinkId, LabelStyle);
-    AboutLabel = CreateLabel(window, "About", 930, 40, AboutId, LabelStyle);
-    HelpLabel = CreateLabel(window, "Help", 980, 40, HelpId, LabelStyle);
-    ExitLabel = CreateLabel(window, "Exit", 1020, 30, ExitId, LabelStyle | SS_CENTER);
+    LinkLabel = CreateLabel(window, MAKER_HOST, LinkWidth, LinkInset, LinkId, LabelStyle);
+    AboutLabel = CreateLabel(window, "About", AboutWidth, AboutInset, AboutId, LabelStyle);
+    HelpLabel = CreateLabel(window, "Help", HelpWidth, HelpInset, HelpId, LabelStyle);
+    ExitLabel = CreateLabel(window, "Exit", ExitWidth, ExitInset, ExitId, LabelStyle | SS_CENTER);
 }
 
 HBRUSH ColourLabel(HDC labelDC, HWND label)
