@@ -2,14 +2,14 @@
 // player trusts what the file says of itself, and some of what a damaged or
 // oddly made file says takes the player, and the whole program with it, down
 // or into a loop for ever. Those files get the default sound instead; every
-// other file, missing or not, is left to the player to judge.
+// other file, missing, cut short or one the player refuses, is left to it.
 #include <windows.h>
 #include <string.h>
 #include "wavecheck.h"
 
 enum {
     ChunkHeaderBytes = 8,
-    FormatBytes = 16,           // the plain PCM format record; the player refuses less
+    FormatBytes = 16,           // the fields every format shares; the player refuses less
     // Real files carry a handful of chunks before their samples. The walk
     // reads at most this many chunk headers, the format's and the samples'
     // among them, which keeps the work of one key-down small whatever the
@@ -60,7 +60,7 @@ static int ReadChunkHeader(HANDLE file, LONGLONG offset, ChunkHeader *chunk)
 // rate; the platform's converters and sound driver take the channel count on
 // trust, and none at all or more than a channel mask can name crash or hang
 // them.
-static int HasUnusableFormat(HANDLE file, LONGLONG offset)
+static int HasHarmfulFormat(HANDLE file, LONGLONG offset)
 {
     unsigned char format[FormatBytes];
     if (!ReadAt(file, offset, format, sizeof format))
@@ -77,7 +77,7 @@ static int HasUnusableFormat(HANDLE file, LONGLONG offset)
 // file can wrap it back onto an earlier chunk, and it walks that circle for
 // ever. It also counts the samples left in a signed 32-bit number, and a
 // sample size of 2 GiB or more makes it read with a negative length.
-static int IsUnplayableWave(HANDLE file)
+static int HasHarmfulChunks(HANDLE file)
 {
     LARGE_INTEGER fileSize;
     unsigned char riff[12];
@@ -91,6 +91,10 @@ static int IsUnplayableWave(HANDLE file)
         ChunkHeader chunk;
         if (!ReadChunkHeader(file, offset, &chunk))
             return 0;                   // no such chunk: the player gives up
+        // The walk ends at the samples, as the player's does, so their size
+        // cannot send it round in a circle: samples cut short by the end of
+        // the file, as a copy broken off leaves them, play as far as they
+        // go. Only a size of 2 GiB or more, negative to the player, harms it.
         if (haveFormat && memcmp(chunk.id, "data", 4) == 0)
             return chunk.size > (DWORD)MAXLONG;
         LONGLONG end = offset + ChunkHeaderBytes + chunk.size;
@@ -99,7 +103,7 @@ static int IsUnplayableWave(HANDLE file)
         if (!haveFormat && memcmp(chunk.id, "fmt ", 4) == 0) {
             if (chunk.size < FormatBytes)
                 return 0;               // the player refuses a format this short
-            if (HasUnusableFormat(file, offset + ChunkHeaderBytes))
+            if (HasHarmfulFormat(file, offset + ChunkHeaderBytes))
                 return 1;
             haveFormat = 1;
         }
@@ -108,7 +112,7 @@ static int IsUnplayableWave(HANDLE file)
     return 1;
 }
 
-int IsUnplayableSoundFile(const char *fileName)
+int CouldCrashOrHangPlayer(const char *fileName)
 {
     // The player searches for a relative name as OpenFile does (beside the
     // executable first, then the current directory); look at the same file.
@@ -122,7 +126,7 @@ int IsUnplayableSoundFile(const char *fileName)
                               FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;
-    int unplayable = IsUnplayableWave(file);
+    int harmful = HasHarmfulChunks(file);
     CloseHandle(file);
-    return unplayable;
+    return harmful;
 }

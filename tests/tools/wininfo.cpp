@@ -416,7 +416,7 @@ static int JudgeSoundFiles(const char *folder)
         return 1;
     do {
         snprintf(path, sizeof path, "%s\\%s", folder, found.cFileName);
-        printf("%s %d\n", found.cFileName, IsUnplayableSoundFile(path));
+        printf("%s %d\n", found.cFileName, CouldCrashOrHangPlayer(path));
     } while (FindNextFileA(search, &found));
     FindClose(search);
     return 0;
