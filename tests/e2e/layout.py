@@ -57,12 +57,19 @@ class Picture:
         self.region = np.zeros((height, width), np.int32)
         self.text = np.zeros((height, width), bool)
         self.names = ["background"]
+        self.texts = set()
 
-    def fill(self, name, left, top, right, bottom, colour, text=False):
+    def fill(self, name, left, top, right, bottom, colour, text=False, shades=False):
+        """A region of one colour; with `text`, a text in that colour that
+        must show; with `shades`, any shade of the colour, as the platform's
+        own drawing has them."""
         if name not in self.names:
             self.names.append(name)
+        if text:
+            self.texts.add(self.names.index(name))
         area = np.s_[max(top, 0):max(bottom, 0), max(left, 0):max(right, 0)]
-        self.colour[area], self.region[area], self.text[area] = colour, self.names.index(name), text
+        self.colour[area], self.region[area] = colour, self.names.index(name)
+        self.text[area] = text or shades
 
     def line(self, name, x0, y0, x1, y1, colour, width=1):
         """A line from (x0, y0) up to, not including, (x1, y1). Wine's
@@ -90,8 +97,9 @@ class Picture:
             seen = ", ".join(f"({x},{y}) {tuple(image[y, x])}" for x, y in zip(x[:4], y[:4]))
             report.append(f"{self.names[index]}, expected {tuple(self.colour[y[0], x[0]])}: "
                           f"{len(x)} pixels, first {seen}")
-        for index in np.unique(self.region[self.text]):
-            if inked[self.text & (self.region == index)].mean() < 0.05:
+        for index in sorted(self.texts):
+            covered = self.region == index
+            if covered.any() and inked[covered].mean() < 0.05:
                 report.append(f"{self.names[index]}: no text in its colour")
         return "\n".join(report)
 

@@ -4,6 +4,11 @@
 //                           for each its owner's title ("owner=..."), a line
 //                           for each of its buttons ("button=OK") and its text
 //   wininfo ok CAPTION      presses OK on every such box
+//   wininfo boxparts CAPTION
+//                           where the first such box's client area ("box")
+//                           and each of its visible parts stand on the
+//                           screen: "text", "button=NAME", "icon" or
+//                           "other=CLASS", then left top right bottom
 //   wininfo rect TITLE      the top-level window's rectangle: left top right bottom
 //   wininfo style TITLE     the top-level window's style, in hexadecimal
 //   wininfo frame           how far an overlapped window's frame and caption
@@ -191,6 +196,45 @@ static int PrintBoxes(const char *caption)
         PrintButtons(list.boxes[i]);
         printf("%s\n", text);
     }
+    return 0;
+}
+
+// Where the first such box and each of its visible parts stand on the
+// screen: "box", then "text", "button=NAME", "icon" or "other=CLASS" for
+// each part that shows anything, each with its left top right bottom.
+static BOOL CALLBACK PrintBoxPart(HWND part, LPARAM)
+{
+    RECT rect;
+    char className[64], text[64] = "";
+    if (!IsWindowVisible(part) || !GetWindowRect(part, &rect) || IsRectEmpty(&rect))
+        return TRUE;
+    GetClassNameA(part, className, sizeof className);
+    LONG style = GetWindowLongA(part, GWL_STYLE);
+    if (GetDlgCtrlID(part) == MessageBoxTextId)
+        printf("text");
+    else if (_stricmp(className, "Button") == 0 && GetWindowTextA(part, text, sizeof text))
+        printf("button=%s", text);
+    else if (_stricmp(className, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON) {
+        // The platform's box keeps its icon control when it has no icon.
+        if (!SendMessageA(part, STM_GETICON, 0, 0))
+            return TRUE;
+        printf("icon");
+    }
+    else
+        printf("other=%s", className);
+    printf(" %ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+    return TRUE;
+}
+
+static int PrintBoxParts(const char *caption)
+{
+    BoxList list = FindBoxes(caption);
+    RECT client;
+    if (!list.count || !GetClientRect(list.boxes[0], &client))
+        return 1;
+    MapWindowPoints(list.boxes[0], 0, (POINT *)&client, 2);
+    printf("box %ld %ld %ld %ld\n", client.left, client.top, client.right, client.bottom);
+    EnumChildWindows(list.boxes[0], PrintBoxPart, 0);
     return 0;
 }
 
@@ -441,6 +485,8 @@ int main(int argc, char **argv)
         return PrintBoxes(name);
     if (strcmp(mode, "ok") == 0)
         return PressOk(name);
+    if (strcmp(mode, "boxparts") == 0)
+        return PrintBoxParts(name);
     if (strcmp(mode, "rect") == 0)
         return PrintRect(name);
     if (strcmp(mode, "state") == 0)
