@@ -10,10 +10,13 @@ set(PACKAGE_BASE ${PROJECT_NAME}-${PACKAGE_VERSION})
 set(PACKAGE_DIR ${CMAKE_BINARY_DIR}/packages)
 set(PACKAGE_ZIP ${PACKAGE_DIR}/${PACKAGE_BASE}-win32.zip)
 set(PACKAGE_SETUP ${PACKAGE_DIR}/${PACKAGE_BASE}-setup.exe)
-# What ships beside the executable, besides the keys folder.
-set(PACKAGE_DOCS README.md LICENSE NOTICE)
-
-list(TRANSFORM PACKAGE_DOCS PREPEND ${PROJECT_SOURCE_DIR}/ OUTPUT_VARIABLE package_docs_full)
+# What ships beside the executable, besides the keys folder: a guide for
+# the player, in place of the repository's README for developers, in CRLF
+# so that Notepad shows it as it stands; and the licences.
+set(PACKAGE_DOCS README.txt LICENSE NOTICE)
+set(package_guide ${CMAKE_BINARY_DIR}/generated/README.txt)
+configure_file(${CMAKE_CURRENT_LIST_DIR}/README.txt.in ${package_guide} @ONLY NEWLINE_STYLE CRLF)
+set(package_docs_full ${package_guide} ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NOTICE)
 list(TRANSFORM KEY_SOUNDS REPLACE "^.*/" "" OUTPUT_VARIABLE package_key_names)
 list(SORT package_key_names)
 

@@ -61,8 +61,9 @@ Section "Install"
     !insertmacro INSTALL_FILES
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
-    ; The piano finds its keys folder relative to its current folder, and a
-    ; shortcut starts it in the output path current at its creation.
+    ; The sound player looks for the keys folder beside the executable,
+    ; then in the current folder; the shortcut starts the piano in its own
+    ; folder (the output path current at its creation), so both are this one.
     SetOutPath "$INSTDIR"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE_NAME}" "" "$INSTDIR\${EXE_NAME}" 0
 

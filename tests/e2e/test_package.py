@@ -36,11 +36,15 @@ RELEASE = ".".join(VERSION.split(".")[:3])
 ZIP = os.path.join(PACKAGES, f"MorvanePiano-{RELEASE}-win32.zip")
 SETUP = os.path.join(PACKAGES, f"MorvanePiano-{RELEASE}-setup.exe")
 # What both forms put in the program's folder, and where each comes from.
-DOCS = ["README.md", "LICENSE", "NOTICE"]
+# The player's guide is made by the build; the licences and sounds ship as
+# they stand in the repository.
+GUIDE = "README.txt"
+DOCS = [GUIDE, "LICENSE", "NOTICE"]
 KEYS = [f"keys/{n}.wav" for n in range(40, 65)]
 SHIPPED = [EXE_NAME] + DOCS + KEYS
-SOURCES = dict({EXE_NAME: os.path.join(STAGE, EXE_NAME)},
-               **{name: os.path.join(ROOT, name) for name in DOCS + KEYS})
+SOURCES = dict({EXE_NAME: os.path.join(STAGE, EXE_NAME),
+                GUIDE: os.path.join(os.path.dirname(PACKAGES), "generated", GUIDE)},
+               **{name: os.path.join(ROOT, name) for name in DOCS[1:] + KEYS})
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\MorvanePiano"
 START_MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 
@@ -66,7 +70,10 @@ def test_zip_holds_the_program_its_keys_and_documents_in_one_folder():
         assert sorted(names) == sorted(ZIP_TOP + name for name in SHIPPED)
         stale = [name for name in SHIPPED
                  if archive.read(ZIP_TOP + name) != open(SOURCES[name], "rb").read()]
+        guide = archive.read(ZIP_TOP + GUIDE)
     assert not stale, f"packed files differ from the build's: {stale}"
+    # Notepad shows the guide as it stands only with Windows' line ends.
+    assert guide.count(b"\n") > 50 and guide.count(b"\n") == guide.count(b"\r\n")
 
 
 def test_zip_unpacked_anywhere_plays_from_its_folder_and_quits(start_piano, tmp_path):
