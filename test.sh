@@ -3,9 +3,9 @@
 # compiler, each failing on a warning) and runs every test headless: static
 # analysis of the sources, the reproducibility of the downloads, the unit
 # tests of both builds (Windows executables under Wine, through ctest) on a
-# virtual screen of their own, then the sound-file checks and the end-to-end
-# tests against the real executable. Ends with one summary line; exits
-# non-zero on any failure.
+# virtual screen of their own, then the scripts' tests, the sound-file checks
+# and the end-to-end tests against the real executable. Ends with one summary
+# line; exits non-zero on any failure.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 build="$root/build"
@@ -39,6 +39,6 @@ trap stop_headless EXIT
 (cd "$build" && ctest --output-on-failure --output-junit "$results/unit.xml")
 [ "$clang_built" -eq 1 ] &&
     (cd "$build/clang" && ctest --output-on-failure --output-junit "$results/unit-clang.xml")
-"$python" -m pytest -q -rP -p no:cacheprovider "$root/tests/sound" "$root/tests/e2e" \
+"$python" -m pytest -q -rP -p no:cacheprovider "$root/tests/scripts" "$root/tests/sound" "$root/tests/e2e" \
     --junitxml="$results/end-to-end.xml"
 "$python" "$root/tools/summarise.py" "$results"/*.xml

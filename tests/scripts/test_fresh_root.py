@@ -6,9 +6,7 @@ import subprocess
 
 import pytest
 
-from desktop import ROOT
-
-SCRIPT = os.path.join(ROOT, "tools", "fresh-root.sh")
+SCRIPT = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "fresh-root.sh")
 RELEASE = "hibiscus"    # a made-up code name, like every source below
 ARCHIVE = "http://archive.example/debian"
 
