@@ -1,15 +1,20 @@
 // The look at a key's sound file before the platform's player gets it. The
-// player trusts what the file says of itself, and some of what a damaged or
-// oddly made file says takes the player, and the whole program with it, down
-// or into a loop for ever. Those files get the default sound instead; every
-// other file, missing, cut short or one the player refuses, is left to it.
+// player, and the decoder it hands a compressed format to, trust what the
+// file says of itself, and some of what a damaged or oddly made file says
+// takes the player, and the whole program with it, down or into a loop for
+// ever. Those files get the default sound instead; every other file,
+// missing, cut short or one the player refuses, is left to it.
 #include <windows.h>
+#include <mmreg.h>
 #include <string.h>
 #include "wavecheck.h"
 
 enum {
     ChunkHeaderBytes = 8,
     FormatBytes = 16,           // the fields every format shares; the player refuses less
+    // MS ADPCM's record goes on with cbSize, then its samples per block.
+    MsAdpcmSamplesPerBlockAt = 18,
+    MsAdpcmFieldsBytes = 20,
     // Real files carry a handful of chunks before their samples. The walk
     // reads at most this many chunk headers, the format's and the samples'
     // among them, which keeps the work of one key-down small whatever the
@@ -60,15 +65,53 @@ static int ReadChunkHeader(HANDLE file, LONGLONG offset, ChunkHeader *chunk)
 // rate; the platform's converters and sound driver take the channel count on
 // trust, and none at all or more than a channel mask can name crash or hang
 // them.
-static int HasHarmfulFormat(HANDLE file, LONGLONG offset)
+static int HasHarmfulSharedFields(const unsigned char *format)
 {
-    unsigned char format[FormatBytes];
-    if (!ReadAt(file, offset, format, sizeof format))
-        return 0;
     DWORD channels = ReadLittleEndian(format + 2, 2);
     DWORD byteRate = ReadLittleEndian(format + 8, 4);
     DWORD blockAlign = ReadLittleEndian(format + 12, 2);
     return channels == 0 || channels > MostChannels || byteRate == 0 || blockAlign == 0;
+}
+
+// The MS ADPCM decoder divides by the samples per block. Where the record
+// stops before that field, the player hands the decoder whatever lies beyond
+// it in memory, and a 0 there is as fatal as a 0 in the file.
+static int HasHarmfulMsAdpcmFields(const unsigned char *format, DWORD length)
+{
+    return length < MsAdpcmFieldsBytes ||
+           ReadLittleEndian(format + MsAdpcmSamplesPerBlockAt, 2) == 0;
+}
+
+// Float and extensible samples go to the sound driver in blocks of the
+// block align, which it takes as one frame of every channel. A block too
+// small for that leaves the driver's copy loop making no progress.
+static int HasBlockSmallerThanFrame(const unsigned char *format)
+{
+    DWORD channels = ReadLittleEndian(format + 2, 2);
+    DWORD blockAlign = ReadLittleEndian(format + 12, 2);
+    DWORD bits = ReadLittleEndian(format + 14, 2);
+    return blockAlign < channels * ((bits + 7) / 8);
+}
+
+// Reads the format record, as much of it as the checks need, from a chunk
+// of `size` bytes that lies within the file.
+static int HasHarmfulFormat(HANDLE file, LONGLONG offset, DWORD size)
+{
+    unsigned char format[MsAdpcmFieldsBytes];
+    DWORD length = size < sizeof format ? size : sizeof format;
+    if (!ReadAt(file, offset, format, length))
+        return 0;
+    if (HasHarmfulSharedFields(format))
+        return 1;
+    switch (ReadLittleEndian(format, 2)) {
+    case WAVE_FORMAT_ADPCM:
+        return HasHarmfulMsAdpcmFields(format, length);
+    case WAVE_FORMAT_IEEE_FLOAT:
+    case WAVE_FORMAT_EXTENSIBLE:
+        return HasBlockSmallerThanFrame(format);
+    default:
+        return 0;
+    }
 }
 
 // Walks the chunks as the player does, from the first to the format and on to
@@ -103,7 +146,7 @@ static int HasHarmfulChunks(HANDLE file)
         if (!haveFormat && memcmp(chunk.id, "fmt ", 4) == 0) {
             if (chunk.size < FormatBytes)
                 return 0;               // the player refuses a format this short
-            if (HasHarmfulFormat(file, offset + ChunkHeaderBytes))
+            if (HasHarmfulFormat(file, offset + ChunkHeaderBytes, chunk.size))
                 return 1;
             haveFormat = 1;
         }
