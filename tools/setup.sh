@@ -25,7 +25,7 @@ done
 [ "$play" -eq 1 ] || packages+=(
     clang lld llvm clang-tidy cppcheck
     xvfb xdotool imagemagick x11-utils
-    googletest sox python3 python3-pytest python3-numpy
+    googletest sox lame python3 python3-pytest python3-numpy
     nsis zip unzip git procps
 )
 

@@ -41,8 +41,9 @@
 //                           "playing" as it hands it to the player), lets the
 //                           player work until it has finished or 3 s have
 //                           passed, then stops it as the next note would;
-//                           exits 0 when the stop returns, 3 if the process
-//                           crashed, 4 if the stop did not return in 2 s
+//                           says "returned" when the stop returns, "hung" if
+//                           it did not return in 2 s; a crash ends the process
+//                           without a word, with exit code 3
 //   wininfo judge FOLDER    the piano's own check of each .wav file in FOLDER:
 //                           "NAME 1" for one it would not hand to the player,
 //                           "NAME 0" for one it would
@@ -445,8 +446,12 @@ static int PlayAsThePianoDoes(const char *file)
     if (playerCount)
         WaitForMultipleObjects((DWORD)playerCount, player, TRUE, PlayerWorkLimit);
     HANDLE stop = CreateThread(0, 0, StopSound, 0, 0, 0);
-    if (WaitForSingleObject(stop, StopLimit) == WAIT_TIMEOUT)
+    if (WaitForSingleObject(stop, StopLimit) == WAIT_TIMEOUT) {
+        printf("hung\n");
+        fflush(stdout);
         TerminateProcess(GetCurrentProcess(), PlayerHung);
+    }
+    printf("returned\n");
     return 0;
 }
 
