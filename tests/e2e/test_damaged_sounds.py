@@ -177,9 +177,8 @@ SAMPLES_PER_BLOCK = (18, "H")        # MS ADPCM, IMA ADPCM and GSM 6.10
 COEFFICIENT_COUNT = (20, "H")        # MS ADPCM, then that many pairs of coefficients
 MP3_FIELDS = {"ID": (18, "H"), "flags": (20, "I"), "block size": (24, "H"),
               "frames per block": (26, "H"), "codec delay": (28, "H")}
-PCM_FIELDS = {name: (offset, code) for name, offset, code in (
-    ("tag", 0, "H"), ("channels", 2, "H"), ("byte rate", 8, "I"), ("block align", 12, "H"),
-    ("bits", 14, "H"))}
+PCM_FIELDS = {"channels": (2, "H"), "byte rate": (8, "I"), "block align": (12, "H"),
+              "bits": (14, "H")}
 EXTENSIBLE = 0xFFFE
 GUID_TAIL = bytes.fromhex("000000001000800000aa00389b71")   # after the tag, in every sub-format
 
@@ -211,7 +210,9 @@ def encoded(program, *options, suffix=".wav"):
         source, target = os.path.join(folder, "note.wav"), os.path.join(folder, "encoded" + suffix)
         with open(source, "wb") as out:
             out.write(riff(F, D))
-        arguments = [source, *options, target] if program == "sox" else [*options, source, target]
+        # SoX dithers at random unless told not to; every run makes the same files.
+        arguments = (["-D", source, *options, target] if program == "sox"
+                     else [*options, source, target])
         subprocess.run([program, *arguments], check=True, capture_output=True)
         with open(target, "rb") as encoding:
             return encoding.read()
@@ -219,9 +220,8 @@ def encoded(program, *options, suffix=".wav"):
 
 def sox_encoding(*options):
     chunks = chunks_of(encoded("sox", *options))
-    format_record = dict(chunks)[b"fmt "]
-    return Encoding(format_record, b"".join(chunk(name, payload) for name, payload in chunks
-                                            if name != b"fmt "))
+    return Encoding(dict(chunks)[b"fmt "],
+                    b"".join(chunk(name, payload) for name, payload in chunks if name != b"fmt "))
 
 
 def mp3_encoding():
@@ -334,15 +334,12 @@ def compressed_variants():
                   "frames of noise": noise_frames(mp3),
                   "noise": riff(chunk(b"fmt ", mp3.format),
                                 chunk(b"data", random.Random(55).randbytes(4000)))}),
-              "A-law": (alaw, {**block_rows(alaw, samples_per_block=False),
-                               "bits 0": alaw.file((PCM_FIELDS["bits"], 0)),
-                               "bits 16": alaw.file((PCM_FIELDS["bits"], 16))}),
-              "mu-law": (mulaw, {**block_rows(mulaw, samples_per_block=False),
-                                 "bits 0": mulaw.file((PCM_FIELDS["bits"], 0)),
-                                 "bits 16": mulaw.file((PCM_FIELDS["bits"], 16))}),
-              "float": (floats, {**block_rows(floats, samples_per_block=False),
-                                 **{f"bits {bits}": floats.file((PCM_FIELDS["bits"], bits))
-                                    for bits in (0, 16, 24, 64)}})}
+              **{name: (encoding, {**block_rows(encoding, samples_per_block=False),
+                                   **{f"bits {bits}": encoding.file((PCM_FIELDS["bits"], bits))
+                                      for bits in bit_depths}})
+                 for name, encoding, bit_depths in (("A-law", alaw, (0, 16)),
+                                                    ("mu-law", mulaw, (0, 16)),
+                                                    ("float", floats, (0, 16, 24, 64)))}}
     rows = []
     for codec, (encoding, mutations) in codecs.items():
         rows.append((codec, f"{codec} as encoded", encoding.file(), VALID))
