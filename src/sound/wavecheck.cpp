@@ -82,9 +82,9 @@ static int HasHarmfulMsAdpcmFields(const unsigned char *format, DWORD length)
            ReadLittleEndian(format + MsAdpcmSamplesPerBlockAt, 2) == 0;
 }
 
-// Float and extensible samples go to the sound driver in blocks of the
-// block align, which it takes as one frame of every channel. A block too
-// small for that leaves the driver's copy loop making no progress.
+// Float and extensible samples go to the sound driver, which takes the block
+// align as one frame of every channel; given less, it loops for ever (Wine 8)
+// or crashes (Wine 10).
 static int HasBlockSmallerThanFrame(const unsigned char *format)
 {
     DWORD channels = ReadLittleEndian(format + 2, 2);
