@@ -180,7 +180,7 @@ def encoded_note(path, encoding, samples_per_block=None):
     """Key 49's note as SoX encodes it, with the samples per block that the
     format record gives the decoder replaced if asked: SoX writes the format
     chunk first, and the field 18 bytes into its record."""
-    subprocess.run(["sox", os.path.join(STAGE, "keys", "49.wav"), "-e", encoding, path],
+    subprocess.run(["sox", "-D", os.path.join(STAGE, "keys", "49.wav"), "-e", encoding, path],
                    check=True)
     if samples_per_block is not None:
         with open(path, "r+b") as sound:
