@@ -2,7 +2,7 @@
 # Measures the piano against the floor of its platform and prints one table:
 # start-up beside a bare window, key response, note start, size and memory.
 # Sets up and builds first (incrementally, into build/); the measuring runs
-# on a virtual screen and in a Wine prefix of its own. Takes a few minutes.
+# on a virtual screen and in a Wine prefix of its own.
 # Figures only: nothing here passes or fails on speed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
