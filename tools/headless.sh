@@ -7,8 +7,10 @@ start_headless() {
     mkdir -p "$dir/home"
 
     # -displayfd makes Xvfb pick a free display itself, so runs never collide.
+    # -noreset keeps it from resetting each time its last client leaves: a
+    # Wine program that connects during a reset finds no display.
     exec {display_fd}<> <(:)
-    Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp >"$dir/xvfb.log" 2>&1 &
+    Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
     HEADLESS_XVFB=$!
     local number
     read -r -t 30 number <&"$display_fd" || { echo "Xvfb did not start" >&2; return 1; }

@@ -44,14 +44,18 @@ def wait_for(condition, timeout=30.0, what="condition", interval=0.05):
 
 class Screen:
     """An Xvfb server of the given size on a display number it picks itself;
-    `options` go to Xvfb as they stand."""
+    `options` go to Xvfb as they stand. Like a desktop's X server, it never
+    resets: by default Xvfb resets whenever its last client leaves, as the
+    tests' screenshots and xdotool calls do many times a second, and a Wine
+    desktop that connects during a reset fails to start, so that the program
+    starting it has no display and exits with -1."""
 
     def __init__(self, width=1920, height=1080, *options):
         self.width, self.height = width, height
         read_end, write_end = os.pipe()
         self.process = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", f"{width}x{height}x24",
-             "-nolisten", "tcp", *options],
+             "-nolisten", "tcp", "-noreset", *options],
             pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
@@ -232,10 +236,12 @@ class Piano:
         self.window = None
 
     # -- the window -------------------------------------------------------
-    def wait_window(self, timeout=60):
-        """Waits for the main window and its first complete paint: the bottom
-        of the last white key, right of its lip, turns white. Wine may replace
-        the X window while it maps it, so the search is repeated each time."""
+    def wait_window(self, timeout=60, probes=(((1040, 417), (255, 255, 255)),)):
+        """Waits for the main window and its first complete paint: each probe,
+        a point from the keyboard's origin, shows its colour; by default the
+        bottom of the last white key, right of its lip, turns white. Wine may
+        replace the X window while it maps it, so the search is repeated each
+        time."""
         from layout import keyboard_origin
         left, top = keyboard_origin(self.screen.width, self.screen.height)
 
@@ -247,8 +253,9 @@ class Piano:
                 origin = self.client_origin()
                 if origin is None:
                     continue
-                x, y = origin[0] + left + 1040, origin[1] + top + 417
-                if tuple(self.screen.shot()[y, x]) == (255, 255, 255):
+                image = self.screen.shot()
+                if all(tuple(image[origin[1] + top + y, origin[0] + left + x]) == colour
+                       for (x, y), colour in probes):
                     return True
             return False
         wait_for(painted, timeout, "the piano's window, painted")

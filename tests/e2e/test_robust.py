@@ -314,17 +314,11 @@ def test_odd_screen_shows_the_keyboard_at_its_origin_and_plays(start_piano, scre
     screen = Screen(width, height)
     prefix = Prefix(screen_prefix_path, screen.display)
     try:
-        piano = start_piano(screen=screen, prefix=prefix)
-        left, top = origin = keyboard_origin(width, height)
-
-        def keyboard_drawn():
-            for window in screen.windows(TITLE):
-                piano.window = window
-                if piano.client_origin():
-                    image = piano.shot_client()
-                    return (pixel(image, left + 10, top + 250) == WHITE
-                            and pixel(image, left + 70, top + 100) == BLACK)
-        wait_for(keyboard_drawn, 60, "the keyboard drawn")
+        origin = keyboard_origin(width, height)
+        # Where every one of these screens shows the keyboard: white key 0
+        # below the black keys, and black key 0.
+        piano = start_piano(screen=screen, prefix=prefix).wait_window(
+            probes=(((10, 250), WHITE), ((70, 100), BLACK)))
         wait_released_window(piano, prefix)
         image = piano.shot_client()
 
