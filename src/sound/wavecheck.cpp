@@ -61,54 +61,73 @@ static int ReadChunkHeader(HANDLE file, LONGLONG offset, ChunkHeader *chunk)
     return 1;
 }
 
+// A format record's fields that the checks look at, as the file gives them.
+struct FormatRecord {
+    DWORD tag;
+    DWORD channels;
+    DWORD byteRate;
+    DWORD blockAlign;
+    DWORD bits;
+    DWORD length;            // how much of the record the chunk holds, up to what is read
+    DWORD samplesPerBlock;   // MS ADPCM's, where the record reaches it; 0 otherwise
+};
+
+// Reads as much of the record as the checks need from a chunk of `size`
+// bytes that lies within the file.
+static int ReadFormatRecord(HANDLE file, LONGLONG offset, DWORD size, FormatRecord *record)
+{
+    unsigned char bytes[MsAdpcmFieldsBytes] = {};
+    record->length = size < sizeof bytes ? size : sizeof bytes;
+    if (!ReadAt(file, offset, bytes, record->length))
+        return 0;
+    record->tag = ReadLittleEndian(bytes, 2);
+    record->channels = ReadLittleEndian(bytes + 2, 2);
+    record->byteRate = ReadLittleEndian(bytes + 8, 4);
+    record->blockAlign = ReadLittleEndian(bytes + 12, 2);
+    record->bits = ReadLittleEndian(bytes + 14, 2);
+    record->samplesPerBlock = ReadLittleEndian(bytes + MsAdpcmSamplesPerBlockAt, 2);
+    return 1;
+}
+
 // The player divides by the block align and sizes its buffers from the byte
 // rate; the platform's converters and sound driver take the channel count on
 // trust, and none at all or more than a channel mask can name crash or hang
 // them.
-static int HasHarmfulSharedFields(const unsigned char *format)
+static int HasHarmfulSharedFields(const FormatRecord *format)
 {
-    DWORD channels = ReadLittleEndian(format + 2, 2);
-    DWORD byteRate = ReadLittleEndian(format + 8, 4);
-    DWORD blockAlign = ReadLittleEndian(format + 12, 2);
-    return channels == 0 || channels > MostChannels || byteRate == 0 || blockAlign == 0;
+    return format->channels == 0 || format->channels > MostChannels || format->byteRate == 0 ||
+           format->blockAlign == 0;
 }
 
 // The MS ADPCM decoder divides by the samples per block. Where the record
 // stops before that field, the player hands the decoder whatever lies beyond
 // it in memory, and a 0 there is as fatal as a 0 in the file.
-static int HasHarmfulMsAdpcmFields(const unsigned char *format, DWORD length)
+static int HasHarmfulMsAdpcmFields(const FormatRecord *format)
 {
-    return length < MsAdpcmFieldsBytes ||
-           ReadLittleEndian(format + MsAdpcmSamplesPerBlockAt, 2) == 0;
+    return format->length < MsAdpcmFieldsBytes || format->samplesPerBlock == 0;
 }
 
 // Float and extensible samples go to the sound driver, which takes the block
 // align as one frame of every channel; given less, it loops for ever (Wine 8)
 // or crashes (Wine 10).
-static int HasBlockSmallerThanFrame(const unsigned char *format)
+static int HasBlockSmallerThanFrame(const FormatRecord *format)
 {
-    DWORD channels = ReadLittleEndian(format + 2, 2);
-    DWORD blockAlign = ReadLittleEndian(format + 12, 2);
-    DWORD bits = ReadLittleEndian(format + 14, 2);
-    return blockAlign < channels * ((bits + 7) / 8);
+    return format->blockAlign < format->channels * ((format->bits + 7) / 8);
 }
 
-// Reads the format record, as much of it as the checks need, from a chunk
-// of `size` bytes that lies within the file.
 static int HasHarmfulFormat(HANDLE file, LONGLONG offset, DWORD size)
 {
-    unsigned char format[MsAdpcmFieldsBytes];
-    DWORD length = size < sizeof format ? size : sizeof format;
-    if (!ReadAt(file, offset, format, length))
+    FormatRecord format;
+    if (!ReadFormatRecord(file, offset, size, &format))
         return 0;
-    if (HasHarmfulSharedFields(format))
+    if (HasHarmfulSharedFields(&format))
         return 1;
-    switch (ReadLittleEndian(format, 2)) {
+    switch (format.tag) {
     case WAVE_FORMAT_ADPCM:
-        return HasHarmfulMsAdpcmFields(format, length);
+        return HasHarmfulMsAdpcmFields(&format);
     case WAVE_FORMAT_IEEE_FLOAT:
     case WAVE_FORMAT_EXTENSIBLE:
-        return HasBlockSmallerThanFrame(format);
+        return HasBlockSmallerThanFrame(&format);
     default:
         return 0;
     }
