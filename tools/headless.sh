@@ -18,6 +18,9 @@ start_headless() {
     export DISPLAY=":$number"
 
     export WINEPREFIX="$dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all
+    # Wine reads Linux's file names in the locale's character set: in UTF-8,
+    # which every Debian has as C.UTF-8, a folder may be named in any letters.
+    export LC_ALL=C.UTF-8
     # Wine must never stop to offer its .NET or HTML engines on a headless run.
     export WINEDLLOVERRIDES="mscoree,mshtml="
     # Sound goes to a null device unless a test captures it.
