@@ -26,6 +26,9 @@ RECORDER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "recorder.py
 # that no note has, so that a press that plays it is told from any other.
 DEFAULT_SOUND_HZ = 1500.0
 DEFAULT_SOUND_SECONDS = 0.4
+# A folder name in letters that the ANSI code page of an English locale
+# (1252), in which Wine runs the tests, cannot write: Cyrillic and Chinese.
+UNNAMEABLE_FOLDER = "\u041f\u0438\u0430\u043d\u043e \u94a2\u7434"
 
 
 def wait_for(condition, timeout=30.0, what="condition", interval=0.05):
@@ -99,8 +102,10 @@ class Prefix:
 
     def __init__(self, path, display):
         self.path = path
+        # Wine reads Linux's file names in the locale's character set; in
+        # UTF-8 a folder may be named in any letters.
         self.env = dict(os.environ, WINEPREFIX=path, WINEARCH="win32", WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display)
+                        WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=display, LC_ALL="C.UTF-8")
         os.makedirs(path, exist_ok=True)
         # Started first, so that wineboot and every later start share it.
         subprocess.run(["wineserver", "-p"], env=self.env, check=True)

@@ -1,6 +1,7 @@
 """Playing the real executable: what a key-down and a key-up show on the
 screen and what they sound like, captured from Wine's sound output."""
 import os
+import shutil
 import sys
 import wave
 
@@ -8,7 +9,8 @@ import numpy as np
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
-from desktop import CAPTURE_RATE, STAGE, not_the_note, wait_for, wait_quiet  # noqa: E402
+from desktop import (CAPTURE_RATE, EXE_NAME, STAGE, UNNAMEABLE_FOLDER, not_the_note,  # noqa: E402
+                     wait_for, wait_quiet)
 from layout import (BLACK, BLACK_KEYS, BLACK_SOUNDS, GREY, WHITE, WHITE_KEYS,  # noqa: E402
                     WHITE_SOUNDS, black_key, frequency, keyboard_origin, white_key)
 from wavcheck import cents, fundamental_hz  # noqa: E402
@@ -37,7 +39,7 @@ def pixel(image, x, y):
 
 # Each row: the key to press, its rectangle, the rectangle its press may
 # repaint, and the pixels that show it pressed, as (x, y, colour).
-def white_case(name, i):
+def white_case(name, i, folder=None):
     L, T, R, B = white_key(i, ORIGIN)
     has_black_at_left = i not in (0, 3, 7, 10, 14)
     repaint = (L, T + 278 if has_black_at_left else T, R, B)
@@ -45,27 +47,44 @@ def white_case(name, i):
              (L + 7, B - 14, GREY), (L + 8, B - 30, WHITE)]
     if not has_black_at_left:
         marks.append((L + 3, T + 5, GREY))
-    return pytest.param(WHITE_KEYS[i], repaint, marks, WHITE_SOUNDS[i], id=name)
+    return pytest.param(WHITE_KEYS[i], repaint, marks, WHITE_SOUNDS[i], folder, id=name)
 
 
-def black_case(name, j):
+def black_case(name, j, folder=None):
     L, T, R, B = black_key(j, ORIGIN)
     marks = [(L + 2, T + 100, WHITE), (L + 3, T + 100, BLACK), (R + 2, B + 2, BLACK),
              (L + 8, T + 100, GREY), (R + 3, T + 100, GREY), (R + 7, B + 7, GREY),
              (R + 3, B + 3, GREY)]
-    return pytest.param(BLACK_KEYS[j], (L - 1, T, R + 3, B + 3), marks, BLACK_SOUNDS[j], id=name)
+    return pytest.param(BLACK_KEYS[j], (L - 1, T, R + 3, B + 3), marks, BLACK_SOUNDS[j], folder,
+                        id=name)
 
 
+# The last rows start the program and its keys folder copied into a folder
+# whose name the code page cannot write, as a user may unpack the zip.
 KEY_CASES = [
     white_case("white key with a black key at its left (Q)", 1),
     white_case("white key without one (E)", 3),
     black_case("black key (1)", 0),
+    white_case("white key, in a folder named in Cyrillic and Chinese (Q)", 1, UNNAMEABLE_FOLDER),
+    black_case("black key, in a folder named in Cyrillic and Chinese (1)", 0, UNNAMEABLE_FOLDER),
 ]
 
 
-@pytest.mark.parametrize("key, repaint, marks, sound_number", KEY_CASES)
-def test_key_down_draws_pressed_and_plays_key_up_draws_released(piano, key, repaint, marks,
-                                                                sound_number):
+def unpacked_piano(start_piano, parent, folder):
+    """The staged program started in its folder, or in a copy of it named `folder`."""
+    if not folder:
+        return start_piano().wait_window()
+    path = os.path.join(parent, folder)
+    shutil.copytree(os.path.join(STAGE, "keys"), os.path.join(path, "keys"))
+    shutil.copy(os.path.join(STAGE, EXE_NAME), path)
+    return start_piano(cwd=path, exe=os.path.join(path, EXE_NAME)).wait_window()
+
+
+@pytest.mark.parametrize("key, repaint, marks, sound_number, folder", KEY_CASES)
+def test_key_down_draws_pressed_and_plays_key_up_draws_released(start_piano, tmp_path, key,
+                                                                repaint, marks, sound_number,
+                                                                folder):
+    piano = unpacked_piano(start_piano, tmp_path, folder)
     piano.focus()
     released = piano.shot_client()
 
