@@ -175,28 +175,34 @@ static const char *WriteSlowestFile(void)
     return path;
 }
 
-// What the look at a key's file costs a key-down: on a real key file, and on
-// the slowest file there can be.
+// What finding the name for the player and the look at a key's file cost a
+// key-down: on a real key file, and the look on the slowest file there can be.
 static void MeasureCheck(int runs)
 {
     const char *slowest = WriteSlowestFile();
     if (!slowest)
         return;
-    double *real = new double[runs], *slow = new double[runs];
+    double *naming = new double[runs], *real = new double[runs], *slow = new double[runs];
     int verdict = 0;
     for (int i = 0; i < runs; i++) {
+        char name[PlayerNameSize];
         double start = Now();
-        verdict |= CouldCrashOrHangPlayer("keys\\49.wav");
-        double middle = Now();
+        NameFileForPlayer("keys\\49.wav", name);
+        double named = Now();
+        verdict |= CouldCrashOrHangPlayer(name);
+        double checked = Now();
         verdict |= CouldCrashOrHangPlayer(slowest) << 1;
-        real[i] = middle - start;
-        slow[i] = Now() - middle;
+        naming[i] = named - start;
+        real[i] = checked - named;
+        slow[i] = Now() - checked;
     }
     DeleteFileA(slowest);
     if (verdict)
         fprintf(stderr, "the check judged a playable file harmful (%d)\n", verdict);
+    PrintSeries("naming", naming, runs);
     PrintSeries("check-real", real, runs);
     PrintSeries("check-slowest", slow, runs);
+    delete[] naming;
     delete[] real;
     delete[] slow;
 }
