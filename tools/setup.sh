@@ -26,7 +26,7 @@ done
     clang lld llvm clang-tidy cppcheck
     xvfb xdotool imagemagick x11-utils
     googletest sox lame python3 python3-pytest python3-numpy
-    nsis zip unzip git procps
+    nsis zip unzip git procps ninja-build
 )
 
 missing=()
