@@ -8,6 +8,7 @@
 #include <mmsystem.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include "draw/paint.h"
 #include "shell/shell.h"
 #include "keyboard/keys.h"
 #include "sound/sound.h"
@@ -220,7 +221,7 @@ int main(int argc, char **argv)
     }
 
     // The window as the program makes it: same class settings, size and place.
-    TitleFont = CreateFontA(45, 0, 0, 0, FW_HEAVY, 1, 0, 0, ANSI_CHARSET, 0, 0, 0,
+    TitleFont = CreateFontA(TitleHeight, 0, 0, 0, FW_HEAVY, 1, 0, 0, ANSI_CHARSET, 0, 0, 0,
                             VARIABLE_PITCH | FF_SWISS, "Arial");
     int screenWidth = GetSystemMetrics(SM_CXSCREEN);
     int screenHeight = GetSystemMetrics(SM_CYSCREEN);

@@ -1,15 +1,18 @@
 // Keyboard painting. Keys are flat fills with a few lines that give depth:
 // a white key's lip drops when it is pressed and its left edge is shaded; a
 // black key has a grey inner outline and drop shadow, and when pressed is
-// drawn 3 pixels right and down with no shadow of its own.
+// drawn moved right and down by the press shift, with no shadow of its own.
 #include "paint.h"
 #include "../shell/shell.h"
 
 HDC PaintDC;
 
 static const char TitleWord[] = "Morvane";
-static const int TitleRise = 60;   // title's top above the keyboard
 static const int RuleRise = 10;    // rule's row above the keyboard
+// The title's cell ends this far above the rule; its top is TitleRise above
+// the keyboard.
+static const int TitleGap = 5;
+static const int TitleRise = RuleRise + TitleGap + TitleHeight;
 
 // A white key's front lip, a black line this far above the key's bottom,
 // drops when the key goes down. It runs from just inside the left edge to

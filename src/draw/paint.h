@@ -8,11 +8,15 @@
 extern HDC PaintDC;
 
 enum {
-    TitleColour = 0xC7A98F,
-    RuleColour = 0xFFFFFF,
-    LineColour = 0x000000,    // white keys' separators and lips
-    ShadeColour = 0x999999    // pressed white key's band, black key outline and shadow
+    TitleColour = RGB(0x8F, 0xA9, 0xC7),   // a light greyish blue
+    RuleColour = RGB(0xFF, 0xFF, 0xFF),
+    LineColour = RGB(0x00, 0x00, 0x00),    // white keys' separators and lips
+    ShadeColour = RGB(0x99, 0x99, 0x99)    // pressed white key's band, black key outline and shadow
 };
+
+// The title word's height in pixels, its font's cell; the paint pass places
+// the title above the rule by it.
+enum { TitleHeight = 45 };
 
 // WM_PAINT: draws everything; the platform clips it to the update region.
 void PaintKeyboard(HWND window);

@@ -2,6 +2,7 @@
 // what a key-down or key-up does to the keys' press state and the screen.
 #pragma once
 #include <windows.h>
+#include "keys.h"
 
 // One mapped computer key: the piano key it plays, as (table, index).
 struct KeyBinding {
@@ -10,7 +11,7 @@ struct KeyBinding {
     int index;
 };
 
-enum { MappedKeyCount = 25 };
+enum { MappedKeyCount = WhiteKeyCount + BlackKeyCount };   // every piano key has one
 
 extern const KeyBinding KeyMap[MappedKeyCount];
 

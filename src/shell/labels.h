@@ -11,7 +11,8 @@ extern HWND ExitLabel;
 extern const char AboutText[];
 extern const char HelpText[];
 
-// WM_CREATE: makes the four labels, placed from the keyboard's origin.
+// WM_CREATE: makes the four labels, in a row above the keyboard that ends at
+// its right edge.
 void CreateLabels(HWND window);
 
 // WM_CTLCOLORSTATIC: grey transparent text for our labels; 0 for any other control.

@@ -1,6 +1,7 @@
 // Start-up, the main window and the message loop.
 #include <string.h>
 #include "shell.h"
+#include "../draw/paint.h"
 #include "../keyboard/keys.h"
 #include "product.h"
 
@@ -31,7 +32,7 @@ static int ClaimSingleInstance(void)
 static void CreateTitleFont(void)
 {
     LOGFONTA font = {};
-    font.lfHeight = 45;
+    font.lfHeight = TitleHeight;
     font.lfWeight = FW_HEAVY;
     font.lfItalic = 1;
     font.lfCharSet = ANSI_CHARSET;

@@ -41,8 +41,10 @@ void NameFileForPlayer(const char *fileName, char *playerName)
 
 void PlayKeySound(const PianoKey *key)
 {
-    // SND_ASYNC alone returns at once and stops this process's previous
-    // sound first, so each key-down cuts off the note before it.
+    // SND_ASYNC alone stops this process's previous sound first, so each
+    // key-down cuts off the note before it, and returns with the new note
+    // playing in the background. Wine returns only once the previous note
+    // has stopped.
     char fileName[100], playerName[PlayerNameSize];
     wsprintfA(fileName, "keys\\%d.wav", key->soundNumber);
     NameFileForPlayer(fileName, playerName);

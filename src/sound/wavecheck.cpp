@@ -6,15 +6,17 @@
 // missing, cut short or one the player refuses, is left to it.
 #include <windows.h>
 #include <mmreg.h>
+#include <stddef.h>
 #include <string.h>
 #include "wavecheck.h"
 
+// A format record's fields stand where the platform's WAVEFORMATEX declares
+// them, and MS ADPCM's, which follow cbSize, where its ADPCMWAVEFORMAT does.
 enum {
     ChunkHeaderBytes = 8,
-    FormatBytes = 16,           // the fields every format shares; the player refuses less
-    // MS ADPCM's record goes on with cbSize, then its samples per block.
-    MsAdpcmSamplesPerBlockAt = 18,
-    MsAdpcmFieldsBytes = 20,
+    // The fields every format shares, up to cbSize; the player refuses less.
+    FormatBytes = offsetof(WAVEFORMATEX, cbSize),
+    MsAdpcmFieldsBytes = offsetof(ADPCMWAVEFORMAT, wNumCoef),   // up to its samples per block
     // Real files carry a handful of chunks before their samples. The walk
     // reads at most this many chunk headers, the format's and the samples'
     // among them, which keeps the work of one key-down small whatever the
@@ -57,7 +59,7 @@ static int ReadChunkHeader(HANDLE file, LONGLONG offset, ChunkHeader *chunk)
     if (!ReadAt(file, offset, bytes, sizeof bytes))
         return 0;
     memcpy(chunk->id, bytes, sizeof chunk->id);
-    chunk->size = ReadLittleEndian(bytes + 4, 4);
+    chunk->size = ReadLittleEndian(bytes + offsetof(ChunkHeader, size), sizeof chunk->size);
     return 1;
 }
 
@@ -80,12 +82,14 @@ static int ReadFormatRecord(HANDLE file, LONGLONG offset, DWORD size, FormatReco
     record->length = size < sizeof bytes ? size : sizeof bytes;
     if (!ReadAt(file, offset, bytes, record->length))
         return 0;
-    record->tag = ReadLittleEndian(bytes, 2);
-    record->channels = ReadLittleEndian(bytes + 2, 2);
-    record->byteRate = ReadLittleEndian(bytes + 8, 4);
-    record->blockAlign = ReadLittleEndian(bytes + 12, 2);
-    record->bits = ReadLittleEndian(bytes + 14, 2);
-    record->samplesPerBlock = ReadLittleEndian(bytes + MsAdpcmSamplesPerBlockAt, 2);
+    record->tag = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, wFormatTag), sizeof(WORD));
+    record->channels = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nChannels), sizeof(WORD));
+    record->byteRate =
+        ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nAvgBytesPerSec), sizeof(DWORD));
+    record->blockAlign = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nBlockAlign), sizeof(WORD));
+    record->bits = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, wBitsPerSample), sizeof(WORD));
+    record->samplesPerBlock =
+        ReadLittleEndian(bytes + offsetof(ADPCMWAVEFORMAT, wSamplesPerBlock), sizeof(WORD));
     return 1;
 }
 
@@ -171,7 +175,7 @@ static int HasHarmfulChunks(HANDLE file)
         }
         offset = end + (chunk.size & 1);   // chunks are padded to an even length
     }
-    return 1;
+    return 1;                           // the bound reached: more chunks than real files carry
 }
 
 int CouldCrashOrHangPlayer(const char *fileName)
