@@ -1,6 +1,6 @@
 #!/usr/bin/python3
 """Remakes docs/piano.png, the README's picture: the real executable on a
-virtual screen with a chord held (Q, T and 5: D4, A4 and F#4), cropped to
+virtual screen with a chord held (Q, T and 5: D4, A4 and G#4), cropped to
 the title, the label row and the keyboard. Run it through tools/screenshot.sh."""
 import os
 import subprocess

@@ -3,6 +3,7 @@ real executable started on them, its keys and clicks, screenshots and the
 sound it plays, each stream captured apart through ALSA's file plugin."""
 import contextlib
 import os
+import re
 import shlex
 import shutil
 import signal
@@ -29,6 +30,13 @@ DEFAULT_SOUND_SECONDS = 0.4
 # A folder name in letters that the ANSI code page of an English locale
 # (1252), in which Wine runs the tests, cannot write: Cyrillic and Chinese.
 UNNAMEABLE_FOLDER = "\u041f\u0438\u0430\u043d\u043e \u94a2\u7434"
+
+
+def built_product():
+    """The product's name, version and maker, as the build wrote them for the
+    program (product.h): {"VERSION_STRING": "X.Y.Z.W", ...}."""
+    with open(os.path.join(os.path.dirname(STAGE), "generated", "product.h")) as header:
+        return dict(re.findall(r'#define (\w+) "(.*)"', header.read()))
 
 
 def wait_for(condition, timeout=30.0, what="condition", interval=0.05):

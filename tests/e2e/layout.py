@@ -1,5 +1,6 @@
-"""The keyboard's geometry and drawing as the design gives them, worked out
-independently of the program so that the tests can check what it draws."""
+"""The keyboard's geometry and drawing, every length and colour written out
+here apart from the program's own, so that the tests check what it draws
+against numbers it does not share with them."""
 import numpy as np
 
 WHITE_WIDTH, WHITE_HEIGHT = 70, 420

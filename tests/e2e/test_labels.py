@@ -7,7 +7,7 @@ import types
 import numpy as np
 import pytest
 
-from desktop import CAPTURE_RATE, not_the_note, wait_for, wininfo
+from desktop import CAPTURE_RATE, built_product, not_the_note, wait_for, wininfo
 from layout import WHITE, Picture, keyboard_origin, white_key
 
 ORIGIN = keyboard_origin(1920, 1080)
@@ -15,7 +15,8 @@ LABEL_Y, LABEL_HEIGHT = 273, 20
 LABELS = {"link": (1155, 200, "left"), "about": (1365, 40, "left"), "help": (1415, 40, "left"),
           "exit": (1455, 30, "centre")}
 CAPTION = "Morvane Piano"
-ABOUT_LINES = ["Morvane Piano", "Version 2.1", "Morvane Software", "www.morvane.example"]
+ABOUT_LINES = ["Morvane Piano", f"Version {built_product()['VERSION_SHORT_STRING']}",
+               "Morvane Software", "www.morvane.example"]
 HELP_LINES = ["Black piano keys:  1, 2, 4, 5, 6, 8, 9, -, =, <-",
               "White piano keys: Tab, Q, W, E, R, T, Y, U, I, O, P, [, ], \\, Delete"]
 BOX_LINES = {"about": ABOUT_LINES, "help": HELP_LINES}

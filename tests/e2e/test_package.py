@@ -15,23 +15,16 @@ import zipfile
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
-from desktop import (CAPTURE_RATE, EXE_NAME, ROOT, STAGE, Prefix, hold_desktop,  # noqa: E402
-                     wait_for)
-from layout import frequency  # noqa: E402
+from desktop import (CAPTURE_RATE, EXE_NAME, ROOT, STAGE, Prefix, built_product,  # noqa: E402
+                     hold_desktop, wait_for)
+from layout import BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, frequency  # noqa: E402
 from wavcheck import cents, fundamental_hz  # noqa: E402
 
 PACKAGES = os.environ.get("MORVANE_PACKAGES", os.path.join(ROOT, "build", "packages"))
 
 
-def project_identity():
-    """The product name and four-part version, from where the build takes them."""
-    text = open(os.path.join(ROOT, "CMakeLists.txt")).read()
-    version = re.search(r"project\(\s*\w+\s+VERSION\s+([\d.]+)", text).group(1)
-    name = re.search(r'set\(PRODUCT_NAME\s+"([^"]+)"\)', text).group(1)
-    return name, version
-
-
-PRODUCT, VERSION = project_identity()
+BUILT = built_product()
+PRODUCT, VERSION = BUILT["PRODUCT_NAME"], BUILT["VERSION_STRING"]
 RELEASE = ".".join(VERSION.split(".")[:3])
 ZIP = os.path.join(PACKAGES, f"MorvanePiano-{RELEASE}-win32.zip")
 SETUP = os.path.join(PACKAGES, f"MorvanePiano-{RELEASE}-setup.exe")
@@ -72,8 +65,32 @@ def test_zip_holds_the_program_its_keys_and_documents_in_one_folder():
                  if archive.read(ZIP_TOP + name) != open(SOURCES[name], "rb").read()]
         guide = archive.read(ZIP_TOP + GUIDE)
     assert not stale, f"packed files differ from the build's: {stale}"
-    # Notepad shows the guide as it stands only with Windows' line ends.
-    assert guide.count(b"\n") > 50 and guide.count(b"\n") == guide.count(b"\r\n")
+    # Every name in the template filled in, as the build wrote it; Notepad
+    # shows the guide as it stands only with Windows' line ends.
+    names = {"PRODUCT_NAME": PRODUCT, "PACKAGE_VERSION": RELEASE, "MAKER_HOST": BUILT["MAKER_HOST"]}
+    with open(os.path.join(ROOT, "packaging", "README.txt.in")) as template:
+        filled = re.sub(r"@(\w+)@", lambda name: names[name.group(1)], template.read())
+    assert guide == filled.replace("\n", "\r\n").encode()
+
+
+# The guide's names for the keys that X calls otherwise.
+GUIDE_KEY_NAMES = {"bracketleft": "[", "bracketright": "]", "backslash": "\\", "minus": "-",
+                   "equal": "=", "BackSpace": "Backspace"}
+NOTE_NAMES = ("A", "A#", "B", "C", "C#", "D", "D#", "E", "F", "F#", "G", "G#")
+
+
+def test_guide_names_every_key_with_its_note_and_file():
+    with open(SOURCES[GUIDE], newline="") as guide:
+        lines = guide.read().split("\r\n")
+    start = next(i for i, line in enumerate(lines) if line.strip().startswith("White keys"))
+    table = lines[start:lines.index("", start)]
+    rows = sorted(row for line in table
+                  for row in re.findall(r"(\S+)\s+([A-G]#?\d)\s+(\d+\.wav)", line))
+    # Key 49 is A4; octaves count from C.
+    expected = sorted((GUIDE_KEY_NAMES.get(key, key[:1].upper() + key[1:]),
+                       f"{NOTE_NAMES[(number - 1) % 12]}{(number + 8) // 12}", f"{number}.wav")
+                      for key, number in zip(WHITE_KEYS + BLACK_KEYS, WHITE_SOUNDS + BLACK_SOUNDS))
+    assert rows == expected, f"wrong rows: {sorted(set(rows) ^ set(expected))}"
 
 
 def test_zip_unpacked_anywhere_plays_from_its_folder_and_quits(start_piano, tmp_path):

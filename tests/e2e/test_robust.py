@@ -31,9 +31,11 @@ UNMAPPED_KEYS = ("a", "s", "d", "f", "g", "h", "j", "k", "l", "z", "x", "c", "v"
                  "period", "slash", "grave", "Left", "Right", "Up", "Down", "Home", "End",
                  "Prior", "Next", "Insert", "F2", "F3", "F4", "F5", "F8", "F12", "KP_5")
 # Black keys first: a full-height white key repainted while the black key at
-# its right is held draws the end of that key's shadow white, as the design
-# has it, until the white key is next repainted. Gone through with the white
-# keys last, every key leaves the keyboard as it was.
+# its right is held draws the end of that key's shadow white, since a held
+# black key has no shadow, and the black key's release repaints only the
+# shadow's inner part, so the white stays until the white key is next
+# repainted. Gone through with the white keys last, every key leaves the
+# keyboard as it was.
 MAPPED_KEYS = BLACK_KEYS + WHITE_KEYS
 
 

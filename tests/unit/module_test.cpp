@@ -5,6 +5,7 @@
 #include <string.h>
 #include <string>
 #include <windows.h>
+#include "product.h"
 
 static std::string ExePath;
 static unsigned char Image[4 << 20];
@@ -83,7 +84,8 @@ protected:
 };
 HMODULE Resources::module;
 
-TEST_F(Resources, VersionRecordNamesTheProductAt2_1_0_0)
+// The version as the build wrote it for the program: a bump is one edit.
+TEST_F(Resources, VersionRecordNamesTheProductAtItsVersion)
 {
     DWORD ignored, size = GetFileVersionInfoSizeA(ExePath.c_str(), &ignored);
     ASSERT_GT(size, 0u);
@@ -93,8 +95,8 @@ TEST_F(Resources, VersionRecordNamesTheProductAt2_1_0_0)
     VS_FIXEDFILEINFO *fixed;
     UINT length;
     ASSERT_TRUE(VerQueryValueA(info, "\\", (void **)&fixed, &length));
-    EXPECT_EQ(MAKELONG(1, 2), fixed->dwFileVersionMS);
-    EXPECT_EQ(MAKELONG(0, 0), fixed->dwFileVersionLS);
+    EXPECT_EQ(MAKELONG(VERSION_MINOR, VERSION_MAJOR), fixed->dwFileVersionMS);
+    EXPECT_EQ(MAKELONG(VERSION_TWEAK, VERSION_PATCH), fixed->dwFileVersionLS);
     EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
     EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
     EXPECT_EQ((DWORD)VFT_APP, fixed->dwFileType);
@@ -102,8 +104,8 @@ TEST_F(Resources, VersionRecordNamesTheProductAt2_1_0_0)
     static const struct { const char *field, *expected; } Strings[] = {
         { "ProductName", "Morvane Piano" },
         { "FileDescription", "Morvane Piano" },
-        { "FileVersion", "2.1.0.0" },
-        { "ProductVersion", "2.1.0.0" },
+        { "FileVersion", VERSION_STRING },
+        { "ProductVersion", VERSION_STRING },
         { "OriginalFilename", "MorvanePiano.exe" },
     };
     for (const auto &row : Strings) {
