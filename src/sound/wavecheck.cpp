@@ -16,7 +16,7 @@ enum {
     ChunkHeaderBytes = 8,
     // The fields every format shares, up to cbSize; the player refuses less.
     FormatBytes = offsetof(WAVEFORMATEX, cbSize),
-    MsAdpcmFieldsBytes = offsetof(ADPCMWAVEFORMAT, wNumCoef),   // up to its samples per block
+    MsAdpcmFieldsBytes = offsetof(ADPCMWAVEFORMAT, wNumCoef),   // through its samples per block
     // Real files carry a handful of chunks before their samples. The walk
     // reads at most this many chunk headers, the format's and the samples'
     // among them, which keeps the work of one key-down small whatever the
