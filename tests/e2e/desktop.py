@@ -374,7 +374,7 @@ def process_stats(prefix, title=TITLE):
 
 
 def wait_released_window(piano, prefix):
-    """Waits until every pixel of the piano's client area is as the design
+    """Waits until every pixel of the piano's client area is as layout.py
     draws it with every key released; fails naming the pixels that are not.
     The title's box and the labels' border colour come from the platform."""
     from layout import TITLE_FONT, keyboard_origin, released_window
