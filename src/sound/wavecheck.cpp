@@ -24,7 +24,10 @@ enum {
     MostChunksWalked = 1024,
     // A channel mask names at most 32 speakers; with more, Wine's sound
     // driver corrupts its memory, crashes or loops.
-    MostChannels = 32
+    MostChannels = 32,
+    // The MPEG decoder takes every frame as this many samples, whatever the
+    // frames hold.
+    MpegFrameSamples = 1152
 };
 
 // A RIFF chunk's header as it stands in the file: its id, then its size.
@@ -67,6 +70,7 @@ static int ReadChunkHeader(HANDLE file, LONGLONG offset, ChunkHeader *chunk)
 struct FormatRecord {
     DWORD tag;
     DWORD channels;
+    DWORD rate;
     DWORD byteRate;
     DWORD blockAlign;
     DWORD bits;
@@ -84,6 +88,7 @@ static int ReadFormatRecord(HANDLE file, LONGLONG offset, DWORD size, FormatReco
         return 0;
     record->tag = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, wFormatTag), sizeof(WORD));
     record->channels = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nChannels), sizeof(WORD));
+    record->rate = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nSamplesPerSec), sizeof(DWORD));
     record->byteRate =
         ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nAvgBytesPerSec), sizeof(DWORD));
     record->blockAlign = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nBlockAlign), sizeof(WORD));
@@ -119,6 +124,18 @@ static int HasBlockSmallerThanFrame(const FormatRecord *format)
     return format->blockAlign < format->channels * ((format->bits + 7) / 8);
 }
 
+// The MPEG decoder, which takes the plain MPEG tag as well as layer 3's,
+// works out a frame's length in bytes as the byte rate times a frame's
+// samples over the sample rate, multiplying in 32 bits, and divides by it.
+// A byte rate that makes that less than one byte, as it stands or once the
+// product wraps, crashes it (seen under Wine 8 and 10 alike). A sample rate
+// of 0 never reaches the decoder: the player refuses it.
+static int HasFrameShorterThanAByte(const FormatRecord *format)
+{
+    DWORD frameBytesTimesRate = format->byteRate * MpegFrameSamples;
+    return frameBytesTimesRate < format->rate;
+}
+
 static int HasHarmfulFormat(HANDLE file, LONGLONG offset, DWORD size)
 {
     FormatRecord format;
@@ -132,6 +149,9 @@ static int HasHarmfulFormat(HANDLE file, LONGLONG offset, DWORD size)
     case WAVE_FORMAT_IEEE_FLOAT:
     case WAVE_FORMAT_EXTENSIBLE:
         return HasBlockSmallerThanFrame(&format);
+    case WAVE_FORMAT_MPEG:
+    case WAVE_FORMAT_MPEGLAYER3:
+        return HasFrameShorterThanAByte(&format);
     default:
         return 0;
     }

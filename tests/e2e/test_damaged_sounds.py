@@ -91,7 +91,7 @@ FORMAT_VALUES = {
     "tag": (0, 2, 3, 6, 7, 0x11, 0x31, 0x55, 0xFFFE, 0x7777),
     "channels": (0, 2, 3, 8, 32, 33, 64, 255, 65535),
     "rate": (0, 1, 2, 3, 100, 8000, 192000, 1000000, 0x7FFFFFFF, 0xFFFFFFFF),
-    "byte_rate": (0, 1, 2, 3, 44100, 176400, 0xFFFFFFFF),
+    "byte_rate": (0, 1, 2, 3, 38, 44100, 176400, 3728271, 0xFFFFFFFF),
     "block_align": (0, 1, 3, 4, 65535),
     "bits": (0, 1, 4, 7, 8, 12, 24, 32, 64, 65535),
 }
@@ -177,8 +177,19 @@ SAMPLES_PER_BLOCK = (18, "H")        # MS ADPCM, IMA ADPCM and GSM 6.10
 COEFFICIENT_COUNT = (20, "H")        # MS ADPCM, then that many pairs of coefficients
 MP3_FIELDS = {"ID": (18, "H"), "flags": (20, "I"), "block size": (24, "H"),
               "frames per block": (26, "H"), "codec delay": (28, "H")}
-PCM_FIELDS = {"channels": (2, "H"), "byte rate": (8, "I"), "block align": (12, "H"),
-              "bits": (14, "H")}
+PCM_FIELDS = {"tag": (0, "H"), "channels": (2, "H"), "rate": (4, "I"), "byte rate": (8, "I"),
+              "block align": (12, "H"), "bits": (14, "H")}
+# Byte rates either side of a layer-3 frame (1152 samples) of one byte: at
+# 44.1 kHz, where 1152 times the byte rate wraps in 32 bits, at 8 kHz, and
+# under the plain MPEG tag. Each: the changes beside the byte rate, then the
+# byte rates that give less than a byte and a byte.
+FRAME_OF_A_BYTE = {"byte rate {}": ((), (38, 39)),
+                   "byte rate {}, wrapping": ((), (3728271, 3728270)),
+                   "8 kHz, byte rate {}": (((PCM_FIELDS["rate"], 8000),), (6, 7)),
+                   "the MPEG tag, byte rate {}": (((PCM_FIELDS["tag"], 0x50),), (38, 39))}
+# Every encoding meets the byte rates under a layer-3 frame of a byte, so
+# that another decoder that takes a length from the byte rate shows.
+SMALL_BYTE_RATES = (0, 1, 38, 3728271)
 EXTENSIBLE = 0xFFFE
 GUID_TAIL = bytes.fromhex("000000001000800000aa00389b71")   # after the tag, in every sub-format
 
@@ -224,11 +235,16 @@ def sox_encoding(*options):
                     b"".join(chunk(name, payload) for name, payload in chunks if name != b"fmt "))
 
 
-def mp3_encoding():
+def mp3_encoding(kilobits=64, rate=44100):
     """LAME's frames in a WAV file, as the platform's layer-3 format record
-    describes them: a constant bit rate with frames of about 209 bytes."""
-    frames = encoded("lame", "--quiet", "-t", "-b", "64", suffix=".mp3")
-    record = struct.pack("<HHIIHHHHIHHH", 0x55, 1, 44100, 8000, 1, 0, 12, 1, 0, 209, 1, 1105)
+    describes them: a constant bit rate, at 64 kbit/s and 44.1 kHz frames of
+    208 or 209 bytes. Below 32 kHz a frame holds 576 samples, not 1152."""
+    resample = [] if rate == 44100 else ["--resample", f"{rate / 1000:g}"]
+    frames = encoded("lame", "--quiet", "-t", "-b", str(kilobits), *resample, suffix=".mp3")
+    bits_a_frame = (1152 if rate >= 32000 else 576) * kilobits * 1000
+    frame_bytes = (bits_a_frame // 8 + rate - 1) // rate     # the longest, with its padding
+    record = struct.pack("<HHIIHHHHIHHH", 0x55, 1, rate, kilobits * 125, 1, 0, 12, 1, 0,
+                         frame_bytes, 1, 1105)
     return Encoding(record, chunk(b"data", frames))
 
 
@@ -296,8 +312,17 @@ def block_rows(encoding, samples_per_block=True):
             (SAMPLES_PER_BLOCK, 0), (PCM_FIELDS["block align"], 1))
     rows.update({f"{count} channels": encoding.file((PCM_FIELDS["channels"], count))
                  for count in (0, 2, 8, 33, 255)})
-    rows["byte rate 0"] = encoding.file((PCM_FIELDS["byte rate"], 0))
+    rows.update({f"byte rate {value}": encoding.file((PCM_FIELDS["byte rate"], value))
+                 for value in SMALL_BYTE_RATES})
     return rows
+
+
+def frame_rows(mp3, bytes_a_frame):
+    """Layer 3 with each byte rate of FRAME_OF_A_BYTE that gives a frame of
+    `bytes_a_frame` bytes, 0 or 1."""
+    return {name.format(rates[bytes_a_frame]):
+            mp3.file(*changes, (PCM_FIELDS["byte rate"], rates[bytes_a_frame]))
+            for name, (changes, rates) in FRAME_OF_A_BYTE.items()}
 
 
 def ms_adpcm_rows(adpcm):
@@ -331,6 +356,7 @@ def compressed_variants():
                   **block_rows(mp3, samples_per_block=False), **cb_size_rows(mp3, 12),
                   **{f"{name} {value}": mp3.file((field, value))
                      for name, field in MP3_FIELDS.items() for value in (0, 65535)},
+                  **frame_rows(mp3, 0),
                   "frames of noise": noise_frames(mp3),
                   "noise": riff(chunk(b"fmt ", mp3.format),
                                 chunk(b"data", random.Random(55).randbytes(4000)))}),
@@ -346,6 +372,12 @@ def compressed_variants():
         rows += [(codec, f"{codec}, {name}", content, UP_TO_THE_PLAYER)
                  for name, content in mutations.items()]
     rows.append(("float", "float, 64 bits as encoded", doubles.file(), VALID))
+    # Layer 3 plays with a frame of a byte, and at the least and the most it carries.
+    rows += [("MPEG layer 3", f"MPEG layer 3, {name}", content, VALID)
+             for name, content in frame_rows(mp3, 1).items()]
+    rows += [("MPEG layer 3", f"MPEG layer 3 at {kilobits} kbit/s, {rate} Hz, as encoded",
+              mp3_encoding(kilobits, rate).file(), VALID)
+             for kilobits, rate in ((8, 8000), (320, 48000))]
     wrapped = extensible(pcm)
     rows += [("extensible", "PCM as extensible", wrapped.file(), VALID),
              ("extensible", "PCM as extensible, no channel mask", extensible(pcm, mask=0).file(),
