@@ -12,7 +12,7 @@ set(PACKAGE_ZIP ${PACKAGE_DIR}/${PACKAGE_BASE}-win32.zip)
 set(PACKAGE_SETUP ${PACKAGE_DIR}/${PACKAGE_BASE}-setup.exe)
 # What ships beside the executable, besides the keys folder: a guide for
 # the player, in place of the repository's README for developers, in CRLF
-# so that Notepad shows it as it stands; and the licences.
+# as a Windows text file is written; and the licences.
 set(PACKAGE_DOCS README.txt LICENSE NOTICE)
 set(package_guide ${CMAKE_BINARY_DIR}/generated/README.txt)
 configure_file(${CMAKE_CURRENT_LIST_DIR}/README.txt.in ${package_guide} @ONLY NEWLINE_STYLE CRLF)

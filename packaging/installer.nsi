@@ -61,9 +61,10 @@ Section "Install"
     !insertmacro INSTALL_FILES
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
-    ; The sound player looks for the keys folder beside the executable,
-    ; then in the current folder; the shortcut starts the piano in its own
-    ; folder (the output path current at its creation), so both are this one.
+    ; Wine's sound player looks for the keys folder beside the executable,
+    ; then in the current folder, where Microsoft documents PlaySound
+    ; looking first; the shortcut starts the piano in its own folder (the
+    ; output path current at its creation), so both are this one.
     SetOutPath "$INSTDIR"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE_NAME}" "" "$INSTDIR\${EXE_NAME}" 0
 

@@ -27,8 +27,10 @@ static const int ShadeBandWidth = 8;
 static const int ShadeBandEndRise = PressedLipRise + 1;
 
 // A black key's grey outline, open at the top: two sides and a bottom line,
-// inset from the key's edges. The right side stands one pixel further in,
-// since a 2-pixel line covers its coordinate and the one before it.
+// inset from the key's edges. A 2-pixel line covers its coordinate and the
+// one before it (as Wine draws it): the left side, drawn at L + 5, covers columns L + 4 and
+// L + 5, and the right side, drawn at R - 6, columns R - 7 and R - 6, a
+// pixel further in than the left's mirror image (R - 6 and R - 5).
 static const int OutlineSideInset = 5;
 static const int OutlineBottomRise = 6;
 static const int OutlineSideEndRise = 8;
@@ -80,8 +82,7 @@ void DrawWhiteKey(const PianoKey *key)
     }
 }
 
-// The black body and its grey outline, for a key whose left, right and
-// bottom edges are given; its top is the keyboard's.
+// The black body and its grey outline, within the edges given.
 static void DrawBlackKeyBody(int L, int T, int R, int B)
 {
     Fill(L, T, R, B, BLACK_BRUSH);
@@ -112,7 +113,7 @@ static void DrawBlackKeyShadow(int L, int T, int R, int B)
 }
 
 // A pressed black key is its released body moved down and right into its
-// shadow, with no shadow of its own; its top stays at the keyboard's top.
+// shadow, with no shadow of its own; its top stays on the key's top row.
 void DrawBlackKey(const PianoKey *key)
 {
     int L = key->left, T = key->top, R = key->right, B = key->bottom;

@@ -24,8 +24,8 @@ enum {
     BlackKeyHeight = 270,
     BlackKeyShadowDepth = 8,    // the grey drop shadow below and right of a black key
     BlackKeyPressShift = 3,     // a pressed black key moves this far down and right
-    WindowHeightMargin = 34     // the window stops this far above the screen's foot,
-                                // leaving the taskbar in view
+    WindowHeightMargin = 34     // the window is this much less high than the screen;
+                                // the keyboard is centred on what is left
 };
 
 extern PianoKey WhiteKeys[WhiteKeyCount];   // C4 (index 0) to C6 (index 14)

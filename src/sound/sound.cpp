@@ -6,37 +6,36 @@
 #include "sound.h"
 #include "wavecheck.h"
 
-// Writes the full path as the player holds it: in the ANSI code page,
-// within the player's limit. 0 where it does not fit, or where the code page
-// lacks one of its letters and so writes a name that reads back as another
-// file's, or none.
-static int WritePlayerPath(const WCHAR *path, char *playerPath)
+// Whether the player can open a file by this full path: written in the
+// ANSI code page, it fits the player's record and reads back as itself. A
+// letter that the code page lacks comes out as '?' or a look-alike, which
+// names another file or none.
+static int PlayerCanHoldPath(const WCHAR *path)
 {
+    char ansiPath[PlayerNameSize];
     WCHAR readBack[PlayerNameSize];
-    return WideCharToMultiByte(CP_ACP, 0, path, -1, playerPath, PlayerNameSize, 0, 0) > 0 &&
-           MultiByteToWideChar(CP_ACP, 0, playerPath, -1, readBack, PlayerNameSize) > 0 &&
+    return WideCharToMultiByte(CP_ACP, 0, path, -1, ansiPath, PlayerNameSize, 0, 0) > 0 &&
+           MultiByteToWideChar(CP_ACP, 0, ansiPath, -1, readBack, PlayerNameSize) > 0 &&
            wcscmp(readBack, path) == 0;
 }
 
 void NameFileForPlayer(const char *fileName, char *playerName)
 {
     strcpy_s(playerName, PlayerNameSize, fileName);
-    // The platform's own search, asked in Unicode, finds the file that the
-    // player's search will: beside the executable first, then in the
-    // current folder.
+    // SearchPath, asked in Unicode, looks beside the executable first and
+    // then in the current folder, as Wine's player was seen to.
     WCHAR wideName[MAX_PATH], path[MAX_PATH], shortPath[MAX_PATH];
-    char playerPath[PlayerNameSize];
     if (!MultiByteToWideChar(CP_ACP, 0, fileName, -1, wideName, MAX_PATH))
         return;
     DWORD length = SearchPathW(0, wideName, 0, MAX_PATH, path, 0);
-    if (length == 0 || length >= MAX_PATH || WritePlayerPath(path, playerPath))
+    if (length == 0 || length >= MAX_PATH || PlayerCanHoldPath(path))
         return;
     // The same file by its short name, in plain letters and briefer. A
     // volume without short names gives the long path back, and the player
     // keeps the relative name, which it cannot open either.
     length = GetShortPathNameW(path, shortPath, MAX_PATH);
-    if (length > 0 && length < MAX_PATH && WritePlayerPath(shortPath, playerPath))
-        strcpy_s(playerName, PlayerNameSize, playerPath);
+    if (length > 0 && length < MAX_PATH && PlayerCanHoldPath(shortPath))
+        WideCharToMultiByte(CP_ACP, 0, shortPath, -1, playerName, PlayerNameSize, 0, 0);
 }
 
 void PlayKeySound(const PianoKey *key)

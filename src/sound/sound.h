@@ -3,9 +3,9 @@
 #include <windows.h>
 #include "../keyboard/keys.h"
 
-// The player opens the file it finds through OpenFile, by its full path in
-// the ANSI code page, and OpenFile's record holds that path, terminator
-// included, in this many characters.
+// Under Wine the player was seen to open the file it finds through OpenFile,
+// by its full path in the ANSI code page; Microsoft documents OpenFile's
+// record as holding that path, terminator included, in this many characters.
 enum { PlayerNameSize = OFS_MAXPATHNAME };
 
 // Starts the key's note in the background, cutting off any note still sounding.

@@ -1,4 +1,4 @@
-// The look at a key's sound file before the platform's player gets it. The
+// The check of a key's sound file before the platform's player gets it. The
 // player, and the decoder it hands a compressed format to, trust what the
 // file says of itself, and some of what a damaged or oddly made file says
 // takes the player, and the whole program with it, down or into a loop for
@@ -66,7 +66,7 @@ static int ReadChunkHeader(HANDLE file, LONGLONG offset, ChunkHeader *chunk)
     return 1;
 }
 
-// A format record's fields that the checks look at, as the file gives them.
+// A format record's fields that the rules below read, as the file gives them.
 struct FormatRecord {
     DWORD tag;
     DWORD channels;
@@ -78,7 +78,7 @@ struct FormatRecord {
     DWORD samplesPerBlock;   // MS ADPCM's, where the record reaches it; 0 otherwise
 };
 
-// Reads as much of the record as the checks need from a chunk of `size`
+// Reads as much of the record as the rules need from a chunk of `size`
 // bytes that lies within the file.
 static int ReadFormatRecord(HANDLE file, LONGLONG offset, DWORD size, FormatRecord *record)
 {
@@ -200,10 +200,13 @@ static int HasHarmfulChunks(HANDLE file)
 
 int CouldCrashOrHangPlayer(const char *fileName)
 {
-    // The player searches for a relative name as OpenFile does (beside the
-    // executable first, then the current directory); look at the same file.
-    // A path too long for the buffer comes back as the size it needs, with
-    // nothing written into the buffer.
+    // Under Wine the player finds a relative name as OpenFile and SearchPath
+    // do, beside the executable first and then in the current folder.
+    // Microsoft documents PlaySound's search as starting in the current
+    // folder; the installed shortcut, like Explorer, starts the piano in its
+    // own folder, so that both searches find the same file.
+    // SearchPath returns a path too long for the buffer as the size it
+    // needs, with nothing written into the buffer.
     char path[MAX_PATH];
     DWORD pathLength = SearchPathA(0, fileName, 0, sizeof path, path, 0);
     if (pathLength == 0 || pathLength >= sizeof path)

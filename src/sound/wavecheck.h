@@ -1,4 +1,4 @@
-// The look at a key's sound file before the platform's player gets it.
+// The check of a key's sound file before the platform's player gets it.
 #pragma once
 
 // 1 if the file that the player would find for this name could crash the
