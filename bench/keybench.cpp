@@ -176,8 +176,8 @@ static const char *WriteSlowestFile(void)
     return path;
 }
 
-// What finding the name for the player and the look at a key's file cost a
-// key-down: on a real key file, and the look on the slowest file there can be.
+// What finding the name for the player and the check of a key's file cost a
+// key-down: on a real key file, and the check of the slowest file there can be.
 static void MeasureCheck(int runs)
 {
     const char *slowest = WriteSlowestFile();

@@ -510,7 +510,7 @@ def main():
     table.add("  audio ahead of that sample in its stream", [r[2] for r in sound.values()], "ms", 1)
     table.add("  onset inside the WAV files (-40 dBFS)", list(onsets.values()), "ms", 1)
     table.add("  the name the player gets for a key's file", inside["naming"], "ms", 3)
-    table.add("  the look at a key's file before playing it", inside["check-real"], "ms", 3)
+    table.add("  the check of a key's file before playing it", inside["check-real"], "ms", 3)
     table.add("  the same on the slowest file (1,024 chunks)", inside["check-slowest"], "ms", 3)
 
     table.section("4. Size and memory")

@@ -65,8 +65,8 @@ def test_zip_holds_the_program_its_keys_and_documents_in_one_folder():
                  if archive.read(ZIP_TOP + name) != open(SOURCES[name], "rb").read()]
         guide = archive.read(ZIP_TOP + GUIDE)
     assert not stale, f"packed files differ from the build's: {stale}"
-    # Every name in the template filled in, as the build wrote it; Notepad
-    # shows the guide as it stands only with Windows' line ends.
+    # Every name in the template filled in, as the build wrote it, and the
+    # lines ended as a Windows text file's are.
     names = {"PRODUCT_NAME": PRODUCT, "PACKAGE_VERSION": RELEASE, "MAKER_HOST": BUILT["MAKER_HOST"]}
     with open(os.path.join(ROOT, "packaging", "README.txt.in")) as template:
         filled = re.sub(r"@(\w+)@", lambda name: names[name.group(1)], template.read())
