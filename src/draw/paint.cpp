@@ -28,9 +28,10 @@ static const int ShadeBandEndRise = PressedLipRise + 1;
 
 // A black key's grey outline, open at the top: two sides and a bottom line,
 // inset from the key's edges. A 2-pixel line covers its coordinate and the
-// one before it (as Wine draws it): the left side, drawn at L + 5, covers columns L + 4 and
-// L + 5, and the right side, drawn at R - 6, columns R - 7 and R - 6, a
-// pixel further in than the left's mirror image (R - 6 and R - 5).
+// one before it (as Wine draws it): the left side, drawn at L + 5, covers
+// columns L + 4 and L + 5, and the right side, drawn at R - 6, columns R - 7
+// and R - 6, a pixel further in than the left's mirror image (R - 6 and
+// R - 5).
 static const int OutlineSideInset = 5;
 static const int OutlineBottomRise = 6;
 static const int OutlineSideEndRise = 8;

@@ -88,7 +88,8 @@ static int ReadFormatRecord(HANDLE file, LONGLONG offset, DWORD size, FormatReco
         return 0;
     record->tag = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, wFormatTag), sizeof(WORD));
     record->channels = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nChannels), sizeof(WORD));
-    record->rate = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nSamplesPerSec), sizeof(DWORD));
+    record->rate =
+        ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nSamplesPerSec), sizeof(DWORD));
     record->byteRate =
         ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nAvgBytesPerSec), sizeof(DWORD));
     record->blockAlign = ReadLittleEndian(bytes + offsetof(WAVEFORMATEX, nBlockAlign), sizeof(WORD));
