@@ -186,9 +186,9 @@ static void MeasureCheck(int runs)
     double *naming = new double[runs], *real = new double[runs], *slow = new double[runs];
     int verdict = 0;
     for (int i = 0; i < runs; i++) {
-        char name[PlayerNameSize];
+        char name[PlayerNameSize] = "";
         double start = Now();
-        NameFileForPlayer("keys\\49.wav", name);
+        verdict |= !NameFileForPlayer("keys\\49.wav", name) << 2;
         double named = Now();
         verdict |= CouldCrashOrHangPlayer(name);
         double checked = Now();
@@ -199,7 +199,7 @@ static void MeasureCheck(int runs)
     }
     DeleteFileA(slowest);
     if (verdict)
-        fprintf(stderr, "the check judged a playable file harmful (%d)\n", verdict);
+        fprintf(stderr, "no name for the key's file, or a playable file judged harmful (%d)\n", verdict);
     PrintSeries("naming", naming, runs);
     PrintSeries("check-real", real, runs);
     PrintSeries("check-slowest", slow, runs);

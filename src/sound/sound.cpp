@@ -19,23 +19,55 @@ static int PlayerCanHoldPath(const WCHAR *path)
            wcscmp(readBack, path) == 0;
 }
 
-void NameFileForPlayer(const char *fileName, char *playerName)
+static int IsFile(const WCHAR *path)
 {
-    strcpy_s(playerName, PlayerNameSize, fileName);
-    // SearchPath, asked in Unicode, looks beside the executable first and
-    // then in the current folder, as Wine's player was seen to.
+    DWORD attributes = GetFileAttributesW(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Writes into `path` the executable's own folder followed by `name`.
+static int PathBesideExecutable(const WCHAR *name, WCHAR *path)
+{
+    DWORD length = GetModuleFileNameW(0, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 0;
+    WCHAR *folderEnd = wcsrchr(path, L'\\');
+    size_t nameLength = wcslen(name);
+    if (!folderEnd || folderEnd + 1 + nameLength >= path + MAX_PATH)
+        return 0;
+    memcpy(folderEnd + 1, name, (nameLength + 1) * sizeof *name);
+    return 1;
+}
+
+// Finds the relative `name` beside the executable first, then in the current
+// folder, and leaves the file's full path in `path`. Searching here, once,
+// keeps the player from searching on its own: Wine's player looks where this
+// does, but Microsoft documents PlaySound as looking in the current folder,
+// the Windows folders and PATH, and never beside the executable.
+static int FindFile(const WCHAR *name, WCHAR *path)
+{
+    if (PathBesideExecutable(name, path) && IsFile(path))
+        return 1;
+    DWORD length = GetFullPathNameW(name, MAX_PATH, path, 0);
+    return length > 0 && length < MAX_PATH && IsFile(path);
+}
+
+int NameFileForPlayer(const char *fileName, char *playerName)
+{
     WCHAR wideName[MAX_PATH], path[MAX_PATH], shortPath[MAX_PATH];
-    if (!MultiByteToWideChar(CP_ACP, 0, fileName, -1, wideName, MAX_PATH))
-        return;
-    DWORD length = SearchPathW(0, wideName, 0, MAX_PATH, path, 0);
-    if (length == 0 || length >= MAX_PATH || PlayerCanHoldPath(path))
-        return;
-    // The same file by its short name, in plain letters and briefer. A
-    // volume without short names gives the long path back, and the player
-    // keeps the relative name, which it cannot open either.
-    length = GetShortPathNameW(path, shortPath, MAX_PATH);
-    if (length > 0 && length < MAX_PATH && PlayerCanHoldPath(shortPath))
-        WideCharToMultiByte(CP_ACP, 0, shortPath, -1, playerName, PlayerNameSize, 0, 0);
+    if (!MultiByteToWideChar(CP_ACP, 0, fileName, -1, wideName, MAX_PATH) ||
+        !FindFile(wideName, path))
+        return 0;
+    const WCHAR *held = path;
+    if (!PlayerCanHoldPath(path)) {
+        // The same file by its short name, in plain letters and briefer. A
+        // volume without short names gives the long path back.
+        DWORD length = GetShortPathNameW(path, shortPath, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH || !PlayerCanHoldPath(shortPath))
+            return 0;
+        held = shortPath;
+    }
+    return WideCharToMultiByte(CP_ACP, 0, held, -1, playerName, PlayerNameSize, 0, 0) > 0;
 }
 
 void PlayKeySound(const PianoKey *key)
@@ -46,9 +78,8 @@ void PlayKeySound(const PianoKey *key)
     // has stopped.
     char fileName[100], playerName[PlayerNameSize];
     wsprintfA(fileName, "keys\\%d.wav", key->soundNumber);
-    NameFileForPlayer(fileName, playerName);
-    if (CouldCrashOrHangPlayer(playerName)) {
-        // What the player does for a file it cannot use: the default sound.
+    if (!NameFileForPlayer(fileName, playerName) || CouldCrashOrHangPlayer(playerName)) {
+        // What the player does for a file it cannot find or use: the default sound.
         PlaySoundA("SystemDefault", 0, SND_ALIAS | SND_ASYNC);
         return;
     }

@@ -11,8 +11,9 @@ enum { PlayerNameSize = OFS_MAXPATHNAME };
 // Starts the key's note in the background, cutting off any note still sounding.
 void PlayKeySound(const PianoKey *key);
 
-// The name to hand the player for the relative `fileName`: `fileName` itself
-// where the player can open the file it finds by it, which is everywhere but
-// in a folder whose path the ANSI code page cannot write or the player cannot
-// hold; there, the short path of the same file where it has one.
-void NameFileForPlayer(const char *fileName, char *playerName);
+// Finds the relative `fileName` beside the executable, then in the current
+// folder, and writes the name to hand the player for that file: its full
+// path, or where the player cannot hold that (letters the ANSI code page
+// lacks, or too long), its short path. 0 where no file is found, or no name
+// the player can hold reaches it.
+int NameFileForPlayer(const char *fileName, char *playerName);

@@ -201,18 +201,7 @@ static int HasHarmfulChunks(HANDLE file)
 
 int CouldCrashOrHangPlayer(const char *fileName)
 {
-    // Under Wine the player finds a relative name as OpenFile and SearchPath
-    // do, beside the executable first and then in the current folder.
-    // Microsoft documents PlaySound's search as starting in the current
-    // folder; the installed shortcut, like Explorer, starts the piano in its
-    // own folder, so that both searches find the same file.
-    // SearchPath returns a path too long for the buffer as the size it
-    // needs, with nothing written into the buffer.
-    char path[MAX_PATH];
-    DWORD pathLength = SearchPathA(0, fileName, 0, sizeof path, path, 0);
-    if (pathLength == 0 || pathLength >= sizeof path)
-        return 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
+    HANDLE file = CreateFileA(fileName, GENERIC_READ, FILE_SHARE_READ, 0, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 0;

@@ -230,10 +230,10 @@ BAD_SOUND_CASES = [
     pytest.param(lambda p: encoded_note(p, "ms-adpcm", samples_per_block=0), DEFAULT,
                  id="MS ADPCM note with no samples per block"),
 ]
-# Wine's player finds a relative name beside the executable before the
-# current folder; so must the piano's own check of the file. In a folder
-# whose name the code page cannot write, the player is given another name
-# for the file, and the check must judge the file by that name.
+# The piano finds a key's file beside the executable before the current
+# folder, and the check reads the very file that the player is handed: by
+# its full path, or in a folder whose name the code page cannot write, by
+# its short path.
 PLACED_CASES = [
     pytest.param(zero_rate_after_4k, DEFAULT, True, "piano",
                  id="block align and byte rate 0, started from another folder"),
