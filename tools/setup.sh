@@ -46,5 +46,34 @@ sudo=""
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $sudo dpkg --add-architecture i386
 fi
-$sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+# A package archive mid-update can serve a list that does not match its
+# index ("File has unexpected size ... Mirror sync in progress?") for a
+# while: the update is tried again after a pause, and if it still fails the
+# install is tried with the lists that did arrive, which may be enough.
+updated=0
+for pause in 10 30 0; do
+    if update_log=$($sudo apt-get update -qq 2>&1); then
+        updated=1
+        break
+    fi
+    sleep "$pause"
+done
+if [ "$updated" -eq 0 ]; then
+    printf '%s\n' "$update_log" >&2
+fi
+if DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    exit 0
+elif [ "$updated" -eq 1 ]; then
+    exit 1
+fi
+# apt names the list it could not fetch by its address: .../dists/SUITE/COMPONENT/binary-ARCH/...
+list=$(sed -n 's|.*Failed to fetch [^ ]*/dists/\([^/]*/[^/]*\)/binary-\([^/]*\)/.*|\1 (\2)|p' \
+       <<<"$update_log" | head -n 1)
+if grep -qE 'Mirror sync in progress|Hash Sum mismatch|unexpected size' <<<"$update_log"; then
+    echo "setup.sh: could not install: the package list ${list:-of the archive} did not download;" \
+         "the package archive seems to be mid-update, so run the command again later." >&2
+else
+    echo "setup.sh: could not install: apt-get update failed${list:+ on the package list $list}" \
+         "(see above)." >&2
+fi
+exit 1
