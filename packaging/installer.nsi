@@ -61,10 +61,9 @@ Section "Install"
     !insertmacro INSTALL_FILES
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
 
-    ; Wine's sound player looks for the keys folder beside the executable,
-    ; then in the current folder, where Microsoft documents PlaySound
-    ; looking first; the shortcut starts the piano in its own folder (the
-    ; output path current at its creation), so both are this one.
+    ; The piano finds its keys folder beside itself, wherever it is
+    ; started; the shortcut starts it in its own folder (the output path
+    ; current at its creation) all the same, as Explorer does.
     SetOutPath "$INSTDIR"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE_NAME}" "" "$INSTDIR\${EXE_NAME}" 0
 

@@ -1,7 +1,7 @@
 """The build as the README gives it for Windows, where Visual Studio's
 generator, like CMake's Ninja Multi-Config, makes several configurations in
 one build folder: the executable must still land beside its keys folder,
-where the sound player looks for the notes first."""
+where the piano looks for its notes first."""
 import os
 import subprocess
 
