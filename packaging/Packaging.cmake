@@ -4,6 +4,8 @@
 # Their names, the installer's texts and its version record all come from
 # project() and PRODUCT_NAME in CMakeLists.txt, so a version bump is one edit.
 # Both are rebuilt when the executable, a key sound or a document changes.
+# Given a signing command, the build signs the executable, the uninstaller and
+# the installer, and keeps each signature apart beside the downloads.
 
 set(PACKAGE_VERSION ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH})
 set(PACKAGE_BASE ${PROJECT_NAME}-${PACKAGE_VERSION})
@@ -14,7 +16,53 @@ set(PACKAGE_SETUP ${PACKAGE_DIR}/${PACKAGE_BASE}-setup.exe)
 # the player, in place of the repository's README for developers, in CRLF
 # as a Windows text file is written; and the licences.
 set(PACKAGE_DOCS README.txt LICENSE NOTICE)
+
+# Signing. A release is signed by a command of the key holder's that signs,
+# in place, the file named after it: tools/sign.sh with a PKCS#12 file or a
+# PKCS#11 token, say, or signtool on Windows. The key, its password and any
+# timestamp server stay with that command, outside the project. Each
+# signature is kept apart too, as NAME.p7s beside the downloads, so that
+# anyone can rebuild the release unsigned, attach them (ATTACH_SIGNATURES)
+# and get the signed files byte for byte.
+set(SIGN_COMMAND "$ENV{SIGN_COMMAND}" CACHE STRING
+    "Command that signs, in place, the file named after it; empty for unsigned downloads")
+set(ATTACH_SIGNATURES "" CACHE PATH
+    "Folder of a signed release's detached signatures, attached in place of signing")
+find_program(OSSLSIGNCODE osslsigncode)
+set(signed OFF)
+if(SIGN_COMMAND OR ATTACH_SIGNATURES)
+    set(signed ON)
+    if(ATTACH_SIGNATURES AND NOT OSSLSIGNCODE)
+        message(FATAL_ERROR "osslsigncode, which attaches the signatures, is not found")
+    elseif(NOT OSSLSIGNCODE)
+        message(WARNING "osslsigncode not found: the downloads are signed, "
+                        "but their signatures are not kept apart")
+    endif()
+    separate_arguments(sign_command NATIVE_COMMAND "${SIGN_COMMAND}")
+    set(sign_settings ${CMAKE_BINARY_DIR}/generated/signing.cmake)
+    set(sign_script ${CMAKE_CURRENT_LIST_DIR}/sign.cmake)
+    file(CONFIGURE OUTPUT ${sign_settings} CONTENT [==[
+set(SIGN_COMMAND [[@sign_command@]])
+set(ATTACH_SIGNATURES [[@ATTACH_SIGNATURES@]])
+set(SIGNATURE_DIR [[@PACKAGE_DIR@]])
+set(OSSLSIGNCODE [[@OSSLSIGNCODE@]])
+set(SOURCE_DATE_EPOCH @SOURCE_DATE_EPOCH@)
+set(PRODUCT_NAME [[@PRODUCT_NAME@]])
+set(HOME_PAGE [[@HOME_PAGE@]])
+]==] @ONLY)
+endif()
+
+# The guide says whether the program and its installer are signed.
 set(package_guide ${CMAKE_BINARY_DIR}/generated/README.txt)
+if(signed)
+    file(READ ${CMAKE_CURRENT_LIST_DIR}/signed.txt.in SIGNING_NOTE)
+else()
+    file(READ ${CMAKE_CURRENT_LIST_DIR}/unsigned.txt.in SIGNING_NOTE)
+endif()
+string(CONFIGURE "${SIGNING_NOTE}" SIGNING_NOTE @ONLY)
+string(STRIP "${SIGNING_NOTE}" SIGNING_NOTE)
+# configure_file ends the template's own lines in CRLF, not those of a value.
+string(REPLACE "\n" "\r\n" SIGNING_NOTE "${SIGNING_NOTE}")
 configure_file(${CMAKE_CURRENT_LIST_DIR}/README.txt.in ${package_guide} @ONLY NEWLINE_STYLE CRLF)
 set(package_docs_full ${package_guide} ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/NOTICE)
 list(TRANSFORM KEY_SOUNDS REPLACE "^.*/" "" OUTPUT_VARIABLE package_key_names)
@@ -44,16 +92,28 @@ file(MAKE_DIRECTORY ${stage_root})
 list(TRANSFORM package_key_names PREPEND keys/ OUTPUT_VARIABLE zip_members)
 list(PREPEND zip_members $<TARGET_FILE_NAME:MorvanePiano> ${PACKAGE_DOCS})
 list(TRANSFORM zip_members PREPEND ${zip_top}/)
+# A signed release's executable is signed here, before either package takes it.
+set(exe_name $<TARGET_FILE_NAME:MorvanePiano>)
+set(sign_exe "")
+set(signing_inputs "")
+if(signed)
+    set(sign_exe COMMAND ${CMAKE_COMMAND} -DSETTINGS=${sign_settings}
+        -DFILE=${stage_top}/${exe_name} -DNAME=${exe_name} -P ${sign_script})
+    set(signing_inputs ${sign_settings} ${sign_script})
+endif()
 add_custom_command(OUTPUT ${stage_stamp}
     COMMAND ${CMAKE_COMMAND} -E remove_directory ${stage_top}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage_top}/keys
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MorvanePiano> ${package_docs_full} ${stage_top}
     COMMAND ${CMAKE_COMMAND} -E copy ${KEY_SOUNDS} ${stage_top}/keys
+    ${sign_exe}
+    # The executable's mode is set outright, whatever the signing left it.
     COMMAND ${CHMOD} -R u=rwX,go=rX ${zip_top}
+    COMMAND ${CHMOD} 755 ${zip_top}/${exe_name}
     COMMAND ${TOUCH} -d @${SOURCE_DATE_EPOCH} ${zip_members} ${zip_top}/keys ${zip_top}
     COMMAND ${CMAKE_COMMAND} -E touch ${stage_stamp}
     WORKING_DIRECTORY ${stage_root}
-    DEPENDS MorvanePiano ${KEY_SOUNDS} ${package_docs_full}
+    DEPENDS MorvanePiano ${KEY_SOUNDS} ${package_docs_full} ${signing_inputs}
     COMMENT "Staging the packages' files"
     VERBATIM)
 
@@ -94,6 +154,13 @@ file(GENERATE OUTPUT ${package_files_nsh} CONTENT "${nsh}")
 
 find_program(MAKENSIS makensis)
 if(MAKENSIS)
+    # A signed release's uninstaller is signed as NSIS builds it, before the
+    # installer takes it in, and the installer last.
+    set(nsis_signing "")
+    if(signed)
+        set(nsis_signing -DCMAKE=${CMAKE_COMMAND} -DSIGN_SETTINGS=${sign_settings}
+            -DSIGN_SCRIPT=${sign_script} -DSETUP_NAME=${PACKAGE_BASE}-setup.exe)
+    endif()
     add_custom_command(OUTPUT ${PACKAGE_SETUP}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${PACKAGE_DIR}
         COMMAND ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=${SOURCE_DATE_EPOCH}
@@ -109,8 +176,10 @@ if(MAKENSIS)
             -DLICENSE_FILE=${PROJECT_SOURCE_DIR}/LICENSE
             -DFILE_LIST=${package_files_nsh}
             -DOUTFILE=${PACKAGE_SETUP}
+            ${nsis_signing}
             ${CMAKE_CURRENT_LIST_DIR}/installer.nsi
         DEPENDS ${stage_stamp} ${package_files_nsh} ${CMAKE_CURRENT_LIST_DIR}/installer.nsi ${PROJECT_SOURCE_DIR}/res/app.ico
+            ${signing_inputs}
         COMMENT "Building ${PACKAGE_BASE}-setup.exe"
         VERBATIM)
     set(packages ${PACKAGE_ZIP} ${PACKAGE_SETUP})

@@ -18,6 +18,16 @@ SetCompressor /SOLID lzma
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP_ID}"
 !define UNINSTALLER "Uninstall.exe"
+
+; A signed release (SIGN_SCRIPT, SIGN_SETTINGS, CMAKE and SETUP_NAME given)
+; signs the uninstaller as it is built, before the installer takes it in,
+; and the installer last.
+!ifdef SIGN_SCRIPT
+    !define SIGN_STEP '"${CMAKE}" "-DSETTINGS=${SIGN_SETTINGS}" "-DFILE=%1"'
+    !uninstfinalize '${SIGN_STEP} -DNAME=${UNINSTALLER} -P "${SIGN_SCRIPT}"' = 0
+    !finalize '${SIGN_STEP} -DNAME=${SETUP_NAME} -P "${SIGN_SCRIPT}"' = 0
+!endif
+
 ; Straight in the Programs folder: one shortcut needs no folder of its own.
 !define SHORTCUT "$SMPROGRAMS\${PRODUCT_NAME}.lnk"
 
