@@ -2,43 +2,111 @@
 # Checks that the downloads are reproducible: builds the checkout's last
 # commit twice from clean clones, in two differently named folders, at two
 # different times, under different time zones and umasks, and compares the
-# executable, the zip and the installer byte for byte. On a difference it
-# names the file and its first differing offsets. Also checks each build's
-# SHA256SUMS with sha256sum -c. Exits non-zero on any difference.
+# executable, the zip, the installer and SHA256SUMS byte for byte. On a
+# difference it names the file and its first differing offsets. Also checks
+# each build's SHA256SUMS with sha256sum -c. Exits non-zero on any difference.
+#
+#   tools/reproduce.sh [--keep DIR]
+#   tools/reproduce.sh --signed RELEASE
+#
+# With SIGN_COMMAND set, as for a signed release, the first build is signed
+# with it, and the second is built unsigned with the first's detached
+# signatures attached, as anyone can rebuild the release: it must give the
+# first's downloads. --keep copies the first build's downloads, checksums
+# and signatures into DIR, to publish.
+# --signed rebuilds the commit unsigned, attaches the signatures published in
+# the folder RELEASE (NAME.p7s beside the downloads) and compares the result
+# with RELEASE's downloads: only signed downloads built from this source come
+# out byte for byte the same.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+usage() {
+    echo "usage: reproduce.sh [--keep DIR] | --signed RELEASE" >&2
+    exit 2
+}
+release=""
+keep=""
+while [ $# -gt 0 ]; do
+    [ $# -gt 1 ] || usage
+    case "$1" in
+        --signed) release=$(cd "$2" && pwd) ;;
+        --keep) keep=$2 ;;
+        *) usage ;;
+    esac
+    shift 2
+done
 work=$(mktemp -d "${TMPDIR:-/tmp}/reproduce-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
-# build FOLDER TZ UMASK: a clean clone of the last commit, built with only
-# what the downloads need.
+# build FOLDER TZ UMASK [CMAKE-OPTION...]: a clean clone of the last commit,
+# built with only what the downloads need.
 build() {
-    local src=$1
+    local src=$1 zone=$2 mask=$3
+    shift 3
     git clone -q --no-local "$root" "$src"
     (
         cd "$src"
-        export TZ=$2
-        umask "$3"
-        cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
+        export TZ=$zone
+        umask "$mask"
+        cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" \
               -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-i686.cmake" >/dev/null
         cmake --build build -j"$(nproc)" --target package_all >/dev/null
         cd build/packages && sha256sum --quiet -c SHA256SUMS
     )
 }
 
-build "$work/first" UTC 022
-build "$work/second/clone of the same commit" Pacific/Kiritimati 077
+# compare FOLDER OTHER NAME...: each named file of FOLDER against OTHER's.
+compare() {
+    local one=$1 other=$2 name status=0
+    shift 2
+    for name in "$@"; do
+        if cmp -s "$one/$name" "$other/$name"; then
+            echo "reproduce: $name identical ($(stat -c %s "$one/$name") bytes)"
+        else
+            echo "reproduce: $name differs; first differing offsets (decimal, bytes in octal):"
+            cmp -l "$one/$name" "$other/$name" | head -5 || true
+            status=1
+        fi
+    done
+    return $status
+}
 
+# The files a release publishes, as they are named in a build's packages
+# folder: the downloads, their checksums and any signatures.
+published() {
+    (cd "$1" && shopt -s nullglob && printf '%s\n' *-win32.zip *-setup.exe SHA256SUMS *.p7s)
+}
+
+# attach_and_compare RELEASE FOLDER: an unsigned build in FOLDER with
+# RELEASE's signatures attached gives RELEASE's downloads and checksums.
+attach_and_compare() {
+    build "$2" Pacific/Kiritimati 077 -DSIGN_COMMAND= -DATTACH_SIGNATURES="$1"
+    echo "reproduce: built unsigned, with the signatures in $1 attached"
+    local built="$2/build/packages" names
+    mapfile -t names < <(published "$built")
+    compare "$1" "$built" "${names[@]}"
+}
+
+if [ -n "$release" ]; then
+    attach_and_compare "$release" "$work/attached"
+    exit
+fi
+
+build "$work/first" UTC 022
+first="$work/first/build"
+second="$work/second/clone of the same commit"
 status=0
-cd "$work/first/build"
-for name in stage/MorvanePiano.exe packages/*-win32.zip packages/*-setup.exe; do
-    other="$work/second/clone of the same commit/build/$name"
-    if cmp -s "$name" "$other"; then
-        echo "reproduce: $name identical ($(stat -c %s "$name") bytes)"
-    else
-        echo "reproduce: $name differs; first differing offsets (decimal, bytes in octal):"
-        cmp -l "$name" "$other" | head -5 || true
-        status=1
-    fi
-done
+if [ -n "${SIGN_COMMAND:-}" ]; then
+    attach_and_compare "$first/packages" "$second" || status=1
+    compare "$first" "$second/build" stage/MorvanePiano.exe || status=1
+else
+    build "$second" Pacific/Kiritimati 077
+    mapfile -t names < <(published "$first/packages")
+    compare "$first" "$second/build" stage/MorvanePiano.exe "${names[@]/#/packages/}" || status=1
+fi
+if [ -n "$keep" ]; then
+    mkdir -p "$keep"
+    mapfile -t names < <(published "$first/packages")
+    cp -- "${names[@]/#/$first/packages/}" "$keep"
+fi
 exit $status
