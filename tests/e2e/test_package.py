@@ -2,9 +2,12 @@
 folder of its own and started from there, and the installer run silently on
 a machine of its own (a fresh Wine prefix), its shortcut followed, the
 program it installed played, and its uninstaller run. The installer's tests
-share one installation and run in file order: the last one uninstalls."""
+share one installation and run in file order: the last one uninstalls.
+Each runs on the build's unsigned release and on a release signed with a
+throwaway certificate authority's code-signing certificate."""
 import os
 import re
+import shlex
 import struct
 import subprocess
 import sys
@@ -42,6 +45,188 @@ UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Morva
 START_MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
 
 
+def filled(text, signed):
+    """A packaging template filled in with the names the build wrote."""
+    names = {"PRODUCT_NAME": PRODUCT, "PACKAGE_VERSION": RELEASE, "MAKER_HOST": BUILT["MAKER_HOST"],
+             "MAKER_NAME": BUILT["MAKER_NAME"]}
+    if "@SIGNING_NOTE@" in text:
+        note = "signed.txt.in" if signed else "unsigned.txt.in"
+        with open(os.path.join(ROOT, "packaging", note)) as template:
+            names["SIGNING_NOTE"] = filled(template.read(), signed).strip()
+    return re.sub(r"@(\w+)@", lambda name: names[name.group(1)], text)
+
+
+def shipped(release, name):
+    """What `name` holds in a release: the guide, in Windows' line ends, says
+    whether it is signed; the signed executable is None, its signature being
+    checked on its own, and everything else is as the build made it."""
+    if name == GUIDE:
+        with open(os.path.join(ROOT, "packaging", "README.txt.in")) as template:
+            return filled(template.read(), release.signed).replace("\n", "\r\n").encode()
+    if name == EXE_NAME and release.signed:
+        return None
+    return open(SOURCES[name], "rb").read()
+
+
+# -- signing --------------------------------------------------------------
+
+CA_CONFIG = """[req]
+distinguished_name = name
+prompt = no
+[name]
+CN = Throwaway Test CA
+[authority]
+basicConstraints = critical, CA:TRUE
+keyUsage = critical, keyCertSign
+subjectKeyIdentifier = hash
+[code_signing]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = codeSigning
+authorityKeyIdentifier = keyid
+"""
+
+
+def run_in(folder, *command, **options):
+    return subprocess.run(command, cwd=folder, check=True, capture_output=True, **options)
+
+
+@pytest.fixture(scope="session")
+def signing_key(tmp_path_factory):
+    """A throwaway certificate authority, and a code-signing certificate in
+    the maker's name issued by it, in a PKCS#12 file whose password is in a
+    file of its own: the authority's certificate, and sign.sh's options for
+    that key."""
+    folder = str(tmp_path_factory.mktemp("signing"))
+
+    def openssl(*args):
+        run_in(folder, "openssl", *args)
+    with open(os.path.join(folder, "ca.cnf"), "w") as config:
+        config.write(CA_CONFIG)
+    with open(os.path.join(folder, "password"), "w") as password:
+        password.write("throwaway\n")
+    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.crt",
+            "-days", "2", "-config", "ca.cnf", "-extensions", "authority")
+    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key",
+            "-out", "signer.csr", "-subj", f"/CN={BUILT['MAKER_NAME']}")
+    openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
+            "-CAcreateserial", "-out", "signer.crt", "-days", "2", "-extfile", "ca.cnf",
+            "-extensions", "code_signing")
+    openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.crt", "-out", "signer.p12",
+            "-passout", "file:password")
+    return types.SimpleNamespace(folder=folder, ca=os.path.join(folder, "ca.crt"), options=[
+        "--pkcs12", os.path.join(folder, "signer.p12"),
+        "--password-file", os.path.join(folder, "password")])
+
+
+def in_token(key, folder, env):
+    """sign.sh's options for the same key put into a SoftHSM token, as a
+    hardware token or a signing service's PKCS#11 module holds one; `env`
+    gets the setting that keeps the token in `folder`."""
+    os.makedirs(os.path.join(folder, "tokens"))
+    env["SOFTHSM2_CONF"] = os.path.join(folder, "softhsm2.conf")
+    with open(env["SOFTHSM2_CONF"], "w") as config:
+        config.write(f"directories.tokendir = {folder}/tokens\n")
+    run_in(folder, "softhsm2-util", "--init-token", "--free", "--label", "piano", "--pin", "1234",
+           "--so-pin", "5678", env=env)
+    run_in(folder, "openssl", "pkcs8", "-topk8", "-nocrypt", "-in", f"{key.folder}/signer.key",
+           "-out", "signer.p8")
+    run_in(folder, "softhsm2-util", "--import", "signer.p8", "--token", "piano", "--label", "signer",
+           "--id", "01", "--pin", "1234", env=env)
+    with open(os.path.join(folder, "pin"), "w") as pin:
+        pin.write("1234\n")
+    return ["--pkcs11-module", PKCS11_MODULE, "--key", "pkcs11:token=piano;object=signer",
+            "--certs", f"{key.folder}/signer.crt", "--password-file", os.path.join(folder, "pin")]
+
+
+PKCS11_MODULE = "/usr/lib/softhsm/libsofthsm2.so"
+SIGN = os.path.join(ROOT, "tools", "sign.sh")
+
+
+@pytest.mark.parametrize("in_a_token", [pytest.param(False, id="a PKCS#12 file"),
+                                        pytest.param(True, id="a key in a PKCS#11 token")])
+def test_sign_sh_signs_alike_each_time_with_each_kind_of_key(signing_key, tmp_path, in_a_token):
+    env = dict(os.environ, SOURCE_DATE_EPOCH="1767225600")
+    options = in_token(signing_key, str(tmp_path), env) if in_a_token else signing_key.options
+    copies = [str(tmp_path / f"{n}.exe") for n in (1, 2)]
+    for copy in copies:
+        with open(os.path.join(STAGE, EXE_NAME), "rb") as built, open(copy, "wb") as out:
+            out.write(built.read())
+        run_in(tmp_path, SIGN, *options, copy, env=env)
+    verdict = subprocess.run(["osslsigncode", "verify", "-CAfile", signing_key.ca, "-in", copies[0]],
+                             capture_output=True, text=True)
+    assert verdict.returncode == 0, verdict.stdout + verdict.stderr
+    assert open(copies[0], "rb").read() == open(copies[1], "rb").read(), "signed twice, differently"
+
+
+@pytest.fixture(scope="session")
+def signed_release(signing_key):
+    """The last commit built signed, as a key holder builds a release, then
+    again, unsigned, with the first build's signatures attached; the first
+    build's downloads, checksums and signatures kept."""
+    release = os.path.join(signing_key.folder, "release")
+    command = shlex.join([SIGN, *signing_key.options])
+    run = subprocess.run([os.path.join(ROOT, "tools", "reproduce.sh"), "--keep", release],
+                         env=dict(os.environ, SIGN_COMMAND=command), capture_output=True, text=True)
+    return types.SimpleNamespace(signed=True, packages=release, ca=signing_key.ca, reproduced=run)
+
+
+@pytest.fixture(scope="module", params=["unsigned", "signed"])
+def release(request):
+    if request.param == "signed":
+        return request.getfixturevalue("signed_release")
+    return types.SimpleNamespace(signed=False, packages=PACKAGES, ca=None)
+
+
+def download(release, path):
+    """The release's copy of the download at `path`."""
+    return os.path.join(release.packages, os.path.basename(path))
+
+
+def certificate_table(path):
+    """Where a PE file's certificate table is and how long: (0, 0) unsigned."""
+    data = open(path, "rb").read(4096)
+    header = struct.unpack_from("<I", data, 0x3C)[0] + 24      # the optional header
+    directories = header + (96 if struct.unpack_from("<H", data, header)[0] == 0x10B else 112)
+    return struct.unpack_from("<II", data, directories + 4 * 8)   # the fifth: security
+
+
+def assert_signed_as_the_release_is(release, path, scratch):
+    """A signed release's file verifies against the authority, and a copy of
+    it with one byte changed does not; an unsigned release's carries none."""
+    if not release.signed:
+        assert certificate_table(path) == (0, 0), f"{path} carries a signature"
+        return
+    data = bytearray(open(path, "rb").read())
+    changed = os.path.join(scratch, "changed-" + os.path.basename(path))
+    data[len(data) // 3] ^= 1
+    with open(changed, "wb") as copy:
+        copy.write(data)
+    verdicts = [subprocess.run(["osslsigncode", "verify", "-CAfile", release.ca, "-in", name],
+                               capture_output=True, text=True) for name in (path, changed)]
+    assert verdicts[0].returncode == 0, f"{path}:\n{verdicts[0].stdout}{verdicts[0].stderr}"
+    assert f"Subject: /CN={BUILT['MAKER_NAME']}" in verdicts[0].stdout
+    assert verdicts[1].returncode != 0, f"{path} with a byte changed still verifies"
+
+
+def test_attaching_a_signed_builds_signatures_to_an_unsigned_build_reproduces_it(
+        signed_release):
+    run = signed_release.reproduced
+    assert run.returncode == 0, run.stdout + run.stderr
+    # The zip, the installer, their checksums and the unsigned executable.
+    assert len(re.findall(r"identical", run.stdout)) == 4, run.stdout
+    assert sorted(os.listdir(signed_release.packages)) == sorted(
+        [os.path.basename(ZIP), os.path.basename(SETUP), "SHA256SUMS", EXE_NAME + ".p7s",
+         "Uninstall.exe.p7s", os.path.basename(SETUP) + ".p7s"])
+
+
+def test_downloads_are_signed_as_the_release_is(release, tmp_path):
+    with zipfile.ZipFile(download(release, ZIP)) as archive:
+        archive.extract(ZIP_TOP + EXE_NAME, tmp_path)
+    for path in (os.path.join(tmp_path, ZIP_TOP, EXE_NAME), download(release, SETUP)):
+        assert_signed_as_the_release_is(release, path, tmp_path)
+
+
 def assert_plays(piano, key, sound_number):
     """A press of `key` sounds key `sound_number`'s note, in tune."""
     piano.focus()
@@ -57,20 +242,13 @@ def assert_plays(piano, key, sound_number):
 ZIP_TOP = f"MorvanePiano-{RELEASE}-win32/"
 
 
-def test_zip_holds_the_program_its_keys_and_documents_in_one_folder():
-    with zipfile.ZipFile(ZIP) as archive:
+def test_zip_holds_the_program_its_keys_and_documents_in_one_folder(release):
+    with zipfile.ZipFile(download(release, ZIP)) as archive:
         names = archive.namelist()
         assert sorted(names) == sorted(ZIP_TOP + name for name in SHIPPED)
-        stale = [name for name in SHIPPED
-                 if archive.read(ZIP_TOP + name) != open(SOURCES[name], "rb").read()]
-        guide = archive.read(ZIP_TOP + GUIDE)
+        stale = [name for name in SHIPPED if shipped(release, name) not in
+                 (None, archive.read(ZIP_TOP + name))]
     assert not stale, f"packed files differ from the build's: {stale}"
-    # Every name in the template filled in, as the build wrote it, and the
-    # lines ended as a Windows text file's are.
-    names = {"PRODUCT_NAME": PRODUCT, "PACKAGE_VERSION": RELEASE, "MAKER_HOST": BUILT["MAKER_HOST"]}
-    with open(os.path.join(ROOT, "packaging", "README.txt.in")) as template:
-        filled = re.sub(r"@(\w+)@", lambda name: names[name.group(1)], template.read())
-    assert guide == filled.replace("\n", "\r\n").encode()
 
 
 # The guide's names for the keys that X calls otherwise.
@@ -93,8 +271,8 @@ def test_guide_names_every_key_with_its_note_and_file():
     assert rows == expected, f"wrong rows: {sorted(set(rows) ^ set(expected))}"
 
 
-def test_zip_unpacked_anywhere_plays_from_its_folder_and_quits(start_piano, tmp_path):
-    with zipfile.ZipFile(ZIP) as archive:
+def test_zip_unpacked_anywhere_plays_from_its_folder_and_quits(release, start_piano, tmp_path):
+    with zipfile.ZipFile(download(release, ZIP)) as archive:
         archive.extractall(tmp_path / "My Downloads")
     folder = tmp_path / "My Downloads" / ZIP_TOP
     piano = start_piano(cwd=str(folder), exe=str(folder / EXE_NAME)).wait_window()
@@ -224,10 +402,10 @@ def machine_state(prefix, scratch):
 
 
 @pytest.fixture(scope="module")
-def installation(screen, workdir):
-    """The installer run silently on a machine of its own, with the state of
-    that machine before and right after."""
-    scratch = os.path.join(workdir, "setup")
+def installation(release, screen, workdir):
+    """The release's installer run silently on a machine of its own, with the
+    state of that machine before and right after."""
+    scratch = os.path.join(workdir, "setup-" + ("signed" if release.signed else "unsigned"))
     os.makedirs(os.path.join(scratch, "home"))
     with pytest.MonkeyPatch.context() as patch:
         patch.setenv("HOME", os.path.join(scratch, "home"))
@@ -236,10 +414,10 @@ def installation(screen, workdir):
     prefix.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
     holder = hold_desktop(prefix)
     try:
-        it = types.SimpleNamespace(prefix=prefix, scratch=scratch)
+        it = types.SimpleNamespace(prefix=prefix, scratch=scratch, release=release)
         wait_drive_settled(prefix)
         it.before = machine_state(prefix, scratch)
-        result = wine(prefix, SETUP, "/S")
+        result = wine(prefix, download(release, SETUP), "/S")
         assert result.returncode == 0, f"setup exited with {result.returncode}"
         it.after = machine_state(prefix, scratch)
         it.folder = registry_values(prefix, r"HKLM\Software\Microsoft\Windows\CurrentVersion")[
@@ -259,8 +437,12 @@ def test_silent_install_creates_the_files_shortcut_and_uninstall_entry(installat
     assert it.after[0] - it.before[0] == expected
     assert not it.before[0] - it.after[0]
     for name in SHIPPED:
-        assert open(unix_path(it.prefix, f"{it.folder}\\{name}"), "rb").read() == \
-            open(SOURCES[name], "rb").read(), f"{name} installed differs from the build's"
+        assert shipped(it.release, name) in \
+            (None, open(unix_path(it.prefix, f"{it.folder}\\{name}"), "rb").read()), \
+            f"{name} installed differs from the build's"
+    for name in (EXE_NAME, "Uninstall.exe"):
+        assert_signed_as_the_release_is(it.release, unix_path(it.prefix, f"{it.folder}\\{name}"),
+                                        it.scratch)
 
     target, working_folder = read_shortcut(unix_path(it.prefix, it.shortcut))
     assert (target, working_folder) == (f"{it.folder}\\{EXE_NAME}", it.folder)
