@@ -8,6 +8,7 @@ throwaway certificate authority's code-signing certificate."""
 import os
 import re
 import shlex
+import shutil
 import struct
 import subprocess
 import sys
@@ -70,23 +71,6 @@ def shipped(release, name):
 
 # -- signing --------------------------------------------------------------
 
-CA_CONFIG = """[req]
-distinguished_name = name
-prompt = no
-[name]
-CN = Throwaway Test CA
-[authority]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign
-subjectKeyIdentifier = hash
-[code_signing]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = codeSigning
-authorityKeyIdentifier = keyid
-"""
-
-
 def run_in(folder, *command, **options):
     return subprocess.run(command, cwd=folder, check=True, capture_output=True, **options)
 
@@ -98,22 +82,18 @@ def signing_key(tmp_path_factory):
     file of its own: the authority's certificate, and sign.sh's options for
     that key."""
     folder = str(tmp_path_factory.mktemp("signing"))
-
-    def openssl(*args):
-        run_in(folder, "openssl", *args)
-    with open(os.path.join(folder, "ca.cnf"), "w") as config:
-        config.write(CA_CONFIG)
     with open(os.path.join(folder, "password"), "w") as password:
         password.write("throwaway\n")
-    openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.crt",
-            "-days", "2", "-config", "ca.cnf", "-extensions", "authority")
-    openssl("req", "-new", "-newkey", "rsa:2048", "-nodes", "-keyout", "signer.key",
-            "-out", "signer.csr", "-subj", f"/CN={BUILT['MAKER_NAME']}")
-    openssl("x509", "-req", "-in", "signer.csr", "-CA", "ca.crt", "-CAkey", "ca.key",
-            "-CAcreateserial", "-out", "signer.crt", "-days", "2", "-extfile", "ca.cnf",
-            "-extensions", "code_signing")
-    openssl("pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.crt", "-out", "signer.p12",
-            "-passout", "file:password")
+    certificate = ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2"]
+    run_in(folder, *certificate, "-subj", "/CN=Throwaway Test CA", "-keyout", "ca.key",
+           "-out", "ca.crt", "-addext", "basicConstraints=critical,CA:TRUE",
+           "-addext", "keyUsage=critical,keyCertSign")
+    run_in(folder, *certificate, "-subj", f"/CN={BUILT['MAKER_NAME']}", "-CA", "ca.crt",
+           "-CAkey", "ca.key", "-keyout", "signer.key", "-out", "signer.crt",
+           "-addext", "basicConstraints=critical,CA:FALSE",
+           "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
+    run_in(folder, "openssl", "pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.crt",
+           "-out", "signer.p12", "-passout", "file:password")
     return types.SimpleNamespace(folder=folder, ca=os.path.join(folder, "ca.crt"), options=[
         "--pkcs12", os.path.join(folder, "signer.p12"),
         "--password-file", os.path.join(folder, "password")])
@@ -150,8 +130,7 @@ def test_sign_sh_signs_alike_each_time_with_each_kind_of_key(signing_key, tmp_pa
     options = in_token(signing_key, str(tmp_path), env) if in_a_token else signing_key.options
     copies = [str(tmp_path / f"{n}.exe") for n in (1, 2)]
     for copy in copies:
-        with open(os.path.join(STAGE, EXE_NAME), "rb") as built, open(copy, "wb") as out:
-            out.write(built.read())
+        shutil.copyfile(os.path.join(STAGE, EXE_NAME), copy)
         run_in(tmp_path, SIGN, *options, copy, env=env)
     verdict = subprocess.run(["osslsigncode", "verify", "-CAfile", signing_key.ca, "-in", copies[0]],
                              capture_output=True, text=True)
