@@ -3,8 +3,8 @@
 # i686 mingw-w64 cross compiler and clang beside it, clang-tidy and cppcheck,
 # 32-bit Wine, a virtual X screen and the tools the tests drive it with
 # (git for the build's date and the reproducibility check, ps for the
-# browser test), and osslsigncode, OpenSSL and a software PKCS#11 token for
-# the tests of signed downloads.
+# browser test), and osslsigncode and OpenSSL for the tests of signed
+# downloads.
 # --play installs only what building and playing need (./run.sh);
 # --missing installs nothing: it names what is missing, and fails if anything is.
 # Idempotent: quick when everything is there.
@@ -28,7 +28,7 @@ done
     xvfb xdotool imagemagick x11-utils
     googletest sox lame python3 python3-pytest python3-numpy
     nsis zip unzip git procps ninja-build
-    osslsigncode openssl softhsm2 libengine-pkcs11-openssl
+    osslsigncode openssl
 )
 
 missing=()
