@@ -94,6 +94,7 @@ fi
 
 build "$work/first" UTC 022
 first="$work/first/build"
+mapfile -t names < <(published "$first/packages")
 second="$work/second/clone of the same commit"
 status=0
 if [ -n "${SIGN_COMMAND:-}" ]; then
@@ -101,12 +102,10 @@ if [ -n "${SIGN_COMMAND:-}" ]; then
     compare "$first" "$second/build" stage/MorvanePiano.exe || status=1
 else
     build "$second" Pacific/Kiritimati 077
-    mapfile -t names < <(published "$first/packages")
     compare "$first" "$second/build" stage/MorvanePiano.exe "${names[@]/#/packages/}" || status=1
 fi
 if [ -n "$keep" ]; then
     mkdir -p "$keep"
-    mapfile -t names < <(published "$first/packages")
     cp -- "${names[@]/#/$first/packages/}" "$keep"
 fi
 exit $status

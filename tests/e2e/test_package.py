@@ -102,14 +102,19 @@ def signing_key(tmp_path_factory):
 SIGN = os.path.join(ROOT, "tools", "sign.sh")
 
 
+def verify(path, ca):
+    """osslsigncode's verdict on a signed file, against the authority `ca`."""
+    return subprocess.run(["osslsigncode", "verify", "-CAfile", ca, "-in", path],
+                          capture_output=True, text=True)
+
+
 def test_sign_sh_signs_alike_each_time(signing_key, tmp_path):
     copies = [str(tmp_path / f"{n}.exe") for n in (1, 2)]
     for copy in copies:
         shutil.copyfile(os.path.join(STAGE, EXE_NAME), copy)
         run_in(tmp_path, SIGN, *signing_key.options, copy,
                env=dict(os.environ, SOURCE_DATE_EPOCH="1767225600"))
-    verdict = subprocess.run(["osslsigncode", "verify", "-CAfile", signing_key.ca, "-in", copies[0]],
-                             capture_output=True, text=True)
+    verdict = verify(copies[0], signing_key.ca)
     assert verdict.returncode == 0, verdict.stdout + verdict.stderr
     # Signed at the commit's time, not the clock's, and so alike each time.
     assert "Signing time: Jan  1 00:00:00 2026 GMT" in verdict.stdout, verdict.stdout
@@ -159,8 +164,7 @@ def assert_signed_as_the_release_is(release, path, scratch):
     data[len(data) // 3] ^= 1
     with open(changed, "wb") as copy:
         copy.write(data)
-    verdicts = [subprocess.run(["osslsigncode", "verify", "-CAfile", release.ca, "-in", name],
-                               capture_output=True, text=True) for name in (path, changed)]
+    verdicts = [verify(name, release.ca) for name in (path, changed)]
     assert verdicts[0].returncode == 0, f"{path}:\n{verdicts[0].stdout}{verdicts[0].stderr}"
     assert f"Subject: /CN={BUILT['MAKER_NAME']}" in verdicts[0].stdout
     assert verdicts[1].returncode != 0, f"{path} with a byte changed still verifies"
