@@ -51,7 +51,8 @@ fi
 # A package archive mid-update can serve a list that does not match its
 # index ("File has unexpected size ... Mirror sync in progress?") for a
 # while: the update is tried again after a pause, and if it still fails the
-# install is tried with the lists that did arrive, which may be enough.
+# install is tried with the lists that did arrive, which may be enough, and
+# where a security suite's list was the one missing, tried once more below.
 updated=0
 for pause in 10 30 0; do
     if update_log=$($sudo apt-get update -qq 2>&1); then
@@ -63,14 +64,36 @@ done
 if [ "$updated" -eq 0 ]; then
     printf '%s\n' "$update_log" >&2
 fi
-if DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+install() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}"
+}
+if install; then
     exit 0
 elif [ "$updated" -eq 1 ]; then
     exit 1
 fi
-# apt names the list it could not fetch by its address: .../dists/SUITE/COMPONENT/binary-ARCH/...
-list=$(sed -n 's|.*Failed to fetch [^ ]*/dists/\([^/]*/[^/]*\)/binary-\([^/]*\)/.*|\1 (\2)|p' \
-       <<<"$update_log" | head -n 1)
+# failed_list SUITE-PATTERN: the first list of such a suite that did not
+# download, as "SUITE/COMPONENT (ARCH)". apt names it by its address:
+# .../dists/SUITE/COMPONENT/binary-ARCH/...
+failed_list() {
+    sed -n "s|.*Failed to fetch [^ ]*/dists/\\($1/[^/]*\\)/binary-\\([^/]*\\)/.*|\\1 (\\2)|p" \
+        <<<"$update_log" | head -n 1
+}
+list=$(failed_list '[^/]*')
+
+# Without the security suite's list for one architecture, the packages of
+# the other can still have newer versions there that their twins must
+# match, and the install fails. Preferring the release's own suites (apt's
+# target release, the machine's code name) picks versions that every list
+# that arrived has; the security suite's come with the next upgrade.
+security=$(failed_list '[^/]*-security')
+codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+if [ -n "$security" ] && [ -n "$codename" ] && install -t "$codename"; then
+    echo "setup.sh: the package list $security did not download, so the packages were" \
+         "installed without the newer versions in ${security%%/*}; to bring those in later," \
+         "run: apt-get update && apt-get upgrade" >&2
+    exit 0
+fi
 if grep -qE 'Mirror sync in progress|Hash Sum mismatch|unexpected size' <<<"$update_log"; then
     echo "setup.sh: could not install: the package list ${list:-of the archive} did not download;" \
          "the package archive seems to be mid-update, so run the command again later." >&2

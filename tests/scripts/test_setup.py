@@ -1,7 +1,9 @@
 """tools/setup.sh when the package archive is mid-update: it tries the
 update again after a pause, then the install with the lists that did
-arrive, and if that fails too it ends with one line naming the list that
-failed. apt-get, dpkg, sudo and sleep are stand-ins that log their calls."""
+arrive and, where a security suite's list is missing, once more preferring
+the machine's own release; if that fails too it ends with one line naming
+the list that failed. apt-get, dpkg, sudo and sleep are stand-ins that log
+their calls."""
 import os
 import subprocess
 
@@ -13,6 +15,9 @@ MID_UPDATE = (f"E: Failed to fetch {LIST}  File has unexpected size (374820 != 3
               "Mirror sync in progress? [IP: 192.0.2.1 80]\n"
               "E: Some index files failed to download. They have been ignored, or old ones used instead.")
 OFFLINE = "E: Failed to fetch {LIST}  Could not resolve 'archive.example'".format(LIST=LIST)
+MAIN_MID_UPDATE = MID_UPDATE.replace("-security/", "/")
+CODENAME = dict(line.split("=", 1) for line in open("/etc/os-release").read().splitlines()
+                if "=" in line)["VERSION_CODENAME"].strip('"')
 
 STAND_INS = {
     # Every package missing; the i386 architecture already there.
@@ -20,21 +25,30 @@ STAND_INS = {
     "sudo": 'exec "$@"',
     "sleep": 'echo "sleep $*" >>"$CALLS"',
     # Fails its first $UPDATE_FAILURES updates with $UPDATE_ERROR, then passes;
-    # an install exits $INSTALL_STATUS.
-    "apt-get": '''echo "apt-get $1" >>"$CALLS"
+    # the Nth install exits with the Nth of $INSTALL_STATUS, or its last.
+    "apt-get": '''args=" $* " target=""
+[[ $args == *" -t "* ]] && target=${args#* -t } && target=" -t ${target%% *}"
+echo "apt-get $1$target" >>"$CALLS"
 if [ "$1" = update ]; then
     failed=$(grep -c '^apt-get update' "$CALLS")
     [ "$failed" -le "$UPDATE_FAILURES" ] || exit 0
     echo "$UPDATE_ERROR" >&2
     exit 100
 fi
-[ "$INSTALL_STATUS" -eq 0 ] || echo "E: Unable to correct problems, you have held broken packages." >&2
-exit "$INSTALL_STATUS"''',
+statuses=($INSTALL_STATUS)
+tries=$(grep -c '^apt-get install' "$CALLS")
+status=${statuses[tries - 1]:-${statuses[-1]}}
+[ "$status" -eq 0 ] || echo "E: Unable to correct problems, you have held broken packages." >&2
+exit "$status"''',
 }
 TRIED_THRICE = ["apt-get update", "sleep 10", "apt-get update", "sleep 30", "apt-get update",
                 "sleep 0"]
+INSTALLED_TWICE = TRIED_THRICE + ["apt-get install", f"apt-get install -t {CODENAME}"]
+AGAIN_LATER = ("setup.sh: could not install: the package list hibiscus-security/main (i386) did "
+               "not download; the package archive seems to be mid-update, so run the command "
+               "again later.")
 
-# Each row: failing updates and their error, the install's exit status, then
+# Each row: failing updates and their error, the installs' exit statuses, then
 # set-up's exit status, the calls it made and its own last line, if any.
 CASES = [
     pytest.param(0, "", 0, 0, ["apt-get update", "apt-get install"], "", id="all passes"),
@@ -42,13 +56,18 @@ CASES = [
                  id="the update passes at its third try"),
     pytest.param(3, MID_UPDATE, 0, 0, TRIED_THRICE + ["apt-get install"], "",
                  id="the update fails, the install passes with the lists that arrived"),
-    pytest.param(3, MID_UPDATE, 100, 1, TRIED_THRICE + ["apt-get install"],
-                 "setup.sh: could not install: the package list hibiscus-security/main (i386) did "
-                 "not download; the package archive seems to be mid-update, so run the command "
-                 "again later.", id="both fail on a list mid-update"),
-    pytest.param(3, OFFLINE, 100, 1, TRIED_THRICE + ["apt-get install"],
+    pytest.param(3, MID_UPDATE, "100 0", 0, INSTALLED_TWICE,
+                 "setup.sh: the package list hibiscus-security/main (i386) did not download, so "
+                 "the packages were installed without the newer versions in hibiscus-security; "
+                 "to bring those in later, run: apt-get update && apt-get upgrade",
+                 id="the security list fails, the install passes with the release preferred"),
+    pytest.param(3, MID_UPDATE, 100, 1, INSTALLED_TWICE, AGAIN_LATER,
+                 id="all fail on a security list mid-update"),
+    pytest.param(3, MAIN_MID_UPDATE, 100, 1, TRIED_THRICE + ["apt-get install"],
+                 AGAIN_LATER.replace("-security", ""), id="all fail on the release's list mid-update"),
+    pytest.param(3, OFFLINE, 100, 1, INSTALLED_TWICE,
                  "setup.sh: could not install: apt-get update failed on the package list "
-                 "hibiscus-security/main (i386) (see above).", id="both fail otherwise"),
+                 "hibiscus-security/main (i386) (see above).", id="all fail otherwise"),
     pytest.param(0, "", 100, 1, ["apt-get update", "apt-get install"], "",
                  id="the update passes, the install fails"),
 ]
