@@ -144,9 +144,11 @@ set(nsh "!macro INSTALL_FILES\n  SetOutPath \"$INSTDIR\"\n")
 append_nsis_lines(nsh File "${stage_top}/" ${PACKAGE_DOCS})
 string(APPEND nsh "  SetOutPath \"$INSTDIR\\keys\"\n")
 append_nsis_lines(nsh File "${stage_top}/keys/" ${package_key_names})
+string(APPEND nsh "!macroend\n!macro CHECK_FILES un\n")
+append_nsis_lines(nsh "!insertmacro CHECK_FILE \"\${un}\"" "$INSTDIR\\" ${PACKAGE_DOCS})
+append_nsis_lines(nsh "!insertmacro CHECK_FILE \"\${un}\"" "$INSTDIR\\keys\\" ${package_key_names})
 string(APPEND nsh "!macroend\n!macro REMOVE_FILES\n")
 append_nsis_lines(nsh Delete "$INSTDIR\\keys\\" ${package_key_names})
-string(APPEND nsh "  RMDir \"$INSTDIR\\keys\"\n")
 append_nsis_lines(nsh Delete "$INSTDIR\\" ${PACKAGE_DOCS})
 string(APPEND nsh "!macroend\n")
 set(package_files_nsh ${CMAKE_BINARY_DIR}/generated/package_files.nsh)
@@ -170,6 +172,7 @@ if(MAKENSIS)
             -DVERSION=${PROJECT_VERSION}
             "-DPUBLISHER=${MAKER_NAME}"
             -DHOME_PAGE=${HOME_PAGE}
+            -DWINDOW_CLASS=${WINDOW_CLASS_NAME}
             -DEXE_PATH=${stage_top}/$<TARGET_FILE_NAME:MorvanePiano>
             -DEXE_NAME=$<TARGET_FILE_NAME:MorvanePiano>
             -DICON=${PROJECT_SOURCE_DIR}/res/app.ico
@@ -178,7 +181,8 @@ if(MAKENSIS)
             -DOUTFILE=${PACKAGE_SETUP}
             ${nsis_signing}
             ${CMAKE_CURRENT_LIST_DIR}/installer.nsi
-        DEPENDS ${stage_stamp} ${package_files_nsh} ${CMAKE_CURRENT_LIST_DIR}/installer.nsi ${PROJECT_SOURCE_DIR}/res/app.ico
+        DEPENDS ${stage_stamp} ${package_files_nsh} ${CMAKE_CURRENT_LIST_DIR}/installer.nsi
+            ${CMAKE_CURRENT_LIST_DIR}/files_in_use.nsh ${PROJECT_SOURCE_DIR}/res/app.ico
             ${signing_inputs}
         COMMENT "Building ${PACKAGE_BASE}-setup.exe"
         VERBATIM)

@@ -4,8 +4,9 @@
 ;
 ; Every name and number comes from the build (packaging/Packaging.cmake) as a
 ; define: PRODUCT_NAME, APP_ID, VERSION (four parts), PUBLISHER, HOME_PAGE,
-; EXE_PATH, EXE_NAME, ICON, LICENSE_FILE, FILE_LIST (the INSTALL_FILES and
-; REMOVE_FILES macros naming every other file) and OUTFILE.
+; WINDOW_CLASS, EXE_PATH, EXE_NAME, ICON, LICENSE_FILE, FILE_LIST (the
+; INSTALL_FILES, CHECK_FILES and REMOVE_FILES macros naming every other file)
+; and OUTFILE.
 
 Unicode true
 RequestExecutionLevel admin
@@ -15,6 +16,11 @@ SetCompressor /SOLID lzma
 !include MUI2.nsh
 !include FileFunc.nsh
 !include "${FILE_LIST}"
+!include "${__FILEDIR__}/files_in_use.nsh"
+
+; A file that cannot be written is never skipped: the choice is Retry or
+; Cancel, and silent, Cancel.
+AllowSkipFiles off
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP_ID}"
 !define UNINSTALLER "Uninstall.exe"
@@ -66,6 +72,13 @@ Function un.onInit
 FunctionEnd
 
 Section "Install"
+    ; Nothing is written until every file can be: an update stopped half
+    ; way would leave the programs list naming one version over another's files.
+    Call ClosePiano
+    !insertmacro CHECK_FILE "" "$INSTDIR\${EXE_NAME}"
+    !insertmacro CHECK_FILES ""
+    !insertmacro CHECK_FILE "" "$INSTDIR\${UNINSTALLER}"
+
     SetOutPath "$INSTDIR"
     File "/oname=${EXE_NAME}" "${EXE_PATH}"
     !insertmacro INSTALL_FILES
@@ -92,19 +105,37 @@ Section "Install"
 SectionEnd
 
 ; Removes what the installer made, by name, and nothing else: a folder the
-; user added files to stays, with those files.
+; user added files to stays, with those files. Nothing is removed until
+; every file can be, and a file that still could not be keeps the entry and
+; the uninstaller, to remove it by later. The uninstaller itself is not
+; checked: run in place (_?=), it holds its own file.
 Section "Uninstall"
+    Call un.ClosePiano
+    !insertmacro CHECK_FILE "un." "$INSTDIR\${EXE_NAME}"
+    !insertmacro CHECK_FILES "un."
+
+    ClearErrors
     Delete "${SHORTCUT}"
     !insertmacro REMOVE_FILES
     Delete "$INSTDIR\${EXE_NAME}"
+    IfErrors 0 +2
+        Abort "Some files could not be removed; run the uninstaller again to remove them."
     Delete "$INSTDIR\${UNINSTALLER}"
+    RMDir "$INSTDIR\keys"
     RMDir "$INSTDIR"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    Call un.RemoveOwnCopyAtRestart
+SectionEnd
 
-    ; This runs as a copy in a folder of its own under TEMP, and that copy is
-    ; deleted at the next restart; but its folder was put on the restart's
-    ; list first, while not yet empty, so it would stay. Putting the folder
-    ; on the list again, after the copy, lets the restart remove it too.
+Function un.onUninstFailed
+    Call un.RemoveOwnCopyAtRestart
+FunctionEnd
+
+; This runs as a copy in a folder of its own under TEMP, and that copy is
+; deleted at the next restart; but its folder was put on the restart's list
+; first, while not yet empty, so it would stay. Putting the folder on the
+; list again, after the copy, lets the restart remove it too.
+Function un.RemoveOwnCopyAtRestart
     StrCmp "$EXEDIR" "$INSTDIR" +2
         RMDir /REBOOTOK "$EXEDIR"
-SectionEnd
+FunctionEnd

@@ -4,12 +4,13 @@
 #include "labels.h"
 #include "../draw/paint.h"
 #include "../keyboard/input.h"
+#include "product.h"
 
 HANDLE InstanceMutex;
 HFONT TitleFont;
 HWND MainWindow;
 
-const char WindowClassName[] = "FrameClassName";
+const char WindowClassName[] = WINDOW_CLASS_NAME;
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {

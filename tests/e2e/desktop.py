@@ -158,10 +158,10 @@ def set_default_sound(prefix):
     assert wininfo(prefix, "defaultsound", name) == [name], "the default sound was not set"
 
 
-def start_wininfo(prefix, mode, ready, what):
+def start_wininfo(prefix, mode, ready, what, *args):
     """Starts a mode of the test helper that stays up until its process
     group is killed, and waits until it says `ready`."""
-    process = subprocess.Popen(["wine", os.path.join(TOOLS, "wininfo.exe"), mode],
+    process = subprocess.Popen(["wine", os.path.join(TOOLS, "wininfo.exe"), mode, *args],
                                env=prefix.env, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                text=True, start_new_session=True)
     assert ready in process.stdout.readline(), f"{what} did not start"

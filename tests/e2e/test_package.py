@@ -9,6 +9,7 @@ import os
 import re
 import shlex
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -20,7 +21,7 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
 from desktop import (CAPTURE_RATE, EXE_NAME, ROOT, STAGE, Prefix, built_product,  # noqa: E402
-                     hold_desktop, wait_for)
+                     hold_desktop, start_wininfo, wait_for)
 from layout import BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, frequency  # noqa: E402
 from wavcheck import cents, fundamental_hz  # noqa: E402
 
@@ -422,17 +423,69 @@ def test_silent_install_creates_the_files_shortcut_and_uninstall_entry(installat
                      "NoModify": 1, "NoRepair": 1}
 
 
-def test_shortcut_starts_the_installed_piano_which_plays(installation, start_piano):
-    it = installation
+def start_from_shortcut(it, start_piano):
     target, working_folder = read_shortcut(unix_path(it.prefix, it.shortcut))
-    piano = start_piano(prefix=it.prefix, cwd=unix_path(it.prefix, working_folder),
-                        exe=unix_path(it.prefix, target)).wait_window()
+    return start_piano(prefix=it.prefix, cwd=unix_path(it.prefix, working_folder),
+                       exe=unix_path(it.prefix, target)).wait_window()
+
+
+def test_shortcut_starts_the_installed_piano_which_plays(installation, start_piano):
+    piano = start_from_shortcut(installation, start_piano)
     assert_plays(piano, "t", 49)                      # A4
     piano.key("Escape")
     assert piano.exit_code() == 0
 
 
-def test_silent_uninstall_removes_what_it_installed_and_keeps_the_users_files(installation):
+def installed_files(it):
+    """Every file under the program's folder, by its path there, with its bytes."""
+    top = unix_path(it.prefix, it.folder)
+    return {os.path.relpath(os.path.join(folder, name), top): open(os.path.join(folder, name),
+                                                                   "rb").read()
+            for folder, _, names in os.walk(top) for name in names}
+
+
+def test_silent_update_closes_the_running_piano_and_replaces_its_program(installation,
+                                                                           start_piano):
+    it = installation
+    exe = unix_path(it.prefix, f"{it.folder}\\{EXE_NAME}")
+    release = open(exe, "rb").read()
+    with open(exe, "ab") as older:                     # another build's program
+        older.write(b"an older build")
+    piano = start_from_shortcut(it, start_piano)
+    assert wine(it.prefix, download(it.release, SETUP), "/S").returncode == 0
+    assert piano.exit_code() == 0, "the piano was not closed as its close box closes it"
+    assert open(exe, "rb").read() == release, "the running program was not replaced"
+
+
+def test_a_file_held_by_another_program_stops_install_and_uninstall_changing_nothing(
+        installation):
+    it = installation
+    exe = unix_path(it.prefix, f"{it.folder}\\{EXE_NAME}")
+    with open(exe, "ab") as older:
+        older.write(b"an older build")
+    files, entry = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY)
+    holder = start_wininfo(it.prefix, "lock", "locked", "the file's holder",
+                           f"{it.folder}\\keys\\40.wav")
+    try:
+        assert wine(it.prefix, download(it.release, SETUP), "/S").returncode != 0, \
+            "the install reported success over a file it could not write"
+        assert installed_files(it) == files, "an install that could not finish changed files"
+        running = program_processes(it.prefix)
+        assert wine(it.prefix, f"{it.folder}\\Uninstall.exe", "/S").returncode == 0
+        wait_for(lambda: program_processes(it.prefix).keys() <= running.keys(), 60,
+                 "the uninstaller's copy to end")
+        assert installed_files(it) == files, "an uninstall that could not finish removed files"
+        assert registry_values(it.prefix, UNINSTALL_KEY) == entry
+        assert os.path.exists(unix_path(it.prefix, it.shortcut))
+    finally:
+        os.killpg(holder.pid, signal.SIGKILL)
+        holder.wait()
+    with open(exe, "wb") as program:
+        program.write(files[EXE_NAME][:-len(b"an older build")])
+
+
+def test_silent_uninstall_closes_the_playing_piano_and_removes_what_it_installed(installation,
+                                                                                start_piano):
     it = installation
     # What the user put in the program's folders stays, with those folders.
     users = [f"{it.folder}\\My notes.txt", f"{it.folder}\\keys\\My take.wav"]
@@ -442,13 +495,21 @@ def test_silent_uninstall_removes_what_it_installed_and_keeps_the_users_files(in
     kept = {on_drive(name) for name in users + [it.folder, it.folder + "\\keys"]}
     command = registry_values(it.prefix, UNINSTALL_KEY)["UninstallString"]
     uninstaller = re.fullmatch(r'"([^"]+)"', command).group(1)
+    piano = start_from_shortcut(it, start_piano)
+    piano.focus()
+    piano.key("1")                                     # a long note, ringing on
+    piano.wait_sound(CAPTURE_RATE // 10)
     running = program_processes(it.prefix)
     assert wine(it.prefix, uninstaller, "/S").returncode == 0
     # The uninstaller hands over to a copy of itself and returns at once.
-    wait_for(lambda: program_processes(it.prefix).keys() <= running.keys(), 60,
-             lambda: f"the uninstaller's copy to end; still running: "
-                     f"{program_processes(it.prefix)}")
+    wait_for(lambda: program_processes(it.prefix).keys() <= running.keys() - {piano.process.pid},
+             60, lambda: f"the uninstaller's copy to end; still running: "
+                         f"{program_processes(it.prefix)}")
+    assert piano.exit_code() == 0, "the piano was not closed as its close box closes it"
     assert registry_values(it.prefix, UNINSTALL_KEY) is None, "uninstall entry left"
+    # Gone now, not left for the restart.
+    assert set(installed_files(it)) == {os.path.join(*name[len(it.folder) + 1:].split("\\"))
+                                        for name in users}, "installed files left"
     # That copy goes at the next restart, as on Windows: shut down, start again.
     it.prefix.kill()
     subprocess.run(["wineboot", "-r"], env=it.prefix.env, check=True, timeout=120)

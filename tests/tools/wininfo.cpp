@@ -23,6 +23,9 @@
 //                           may ink: left top right bottom
 //   wininfo hold            keeps Wine's desktop up until killed; says
 //                           "holding" once it is
+//   wininfo lock FILE       opens FILE, sharing it with no other opener, as a
+//                           program may that holds a file; says "locked" once
+//                           it has, and stays until killed
 //   wininfo front           shows a small window titled "wininfo front" in the
 //                           screen's bottom-right corner and brings it to the
 //                           foreground, as another program would; says
@@ -349,6 +352,17 @@ static int HoldDesktop(void)
     return 0;
 }
 
+static int LockFile(const char *name)
+{
+    HANDLE file = CreateFileA(name, GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    printf("locked\n");
+    fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
+}
+
 // A user turning to another program: the window that has the keyboard goes
 // to the background. Small and in the corner, the new one hides nothing of a
 // window that the test is looking at.
@@ -508,5 +522,7 @@ int main(int argc, char **argv)
         return PlayAsThePianoDoes(name);
     if (strcmp(mode, "judge") == 0)
         return JudgeSoundFiles(name);
+    if (strcmp(mode, "lock") == 0)
+        return LockFile(name);
     return 2;
 }
