@@ -29,14 +29,14 @@ set(SIGN_COMMAND "$ENV{SIGN_COMMAND}" CACHE STRING
 set(ATTACH_SIGNATURES "" CACHE PATH
     "Folder of a signed release's detached signatures, attached in place of signing")
 find_program(OSSLSIGNCODE osslsigncode)
+find_program(OPENSSL openssl)
 set(signed OFF)
 if(SIGN_COMMAND OR ATTACH_SIGNATURES)
     set(signed ON)
-    if(ATTACH_SIGNATURES AND NOT OSSLSIGNCODE)
-        message(FATAL_ERROR "osslsigncode, which attaches the signatures, is not found")
-    elseif(NOT OSSLSIGNCODE)
-        message(WARNING "osslsigncode not found: the downloads are signed, "
-                        "but their signatures are not kept apart")
+    # Every signature is checked where it is made, and kept apart.
+    if(NOT OSSLSIGNCODE OR NOT OPENSSL)
+        message(FATAL_ERROR "signing needs osslsigncode and openssl, which check each "
+                            "signature and keep it apart; install them (tools/setup.sh does)")
     endif()
     separate_arguments(sign_command NATIVE_COMMAND "${SIGN_COMMAND}")
     set(sign_settings ${CMAKE_BINARY_DIR}/generated/signing.cmake)
@@ -46,10 +46,19 @@ set(SIGN_COMMAND [[@sign_command@]])
 set(ATTACH_SIGNATURES [[@ATTACH_SIGNATURES@]])
 set(SIGNATURE_DIR [[@PACKAGE_DIR@]])
 set(OSSLSIGNCODE [[@OSSLSIGNCODE@]])
+set(OPENSSL [[@OPENSSL@]])
 set(SOURCE_DATE_EPOCH @SOURCE_DATE_EPOCH@)
 set(PRODUCT_NAME [[@PRODUCT_NAME@]])
+set(MAKER_NAME [[@MAKER_NAME@]])
 set(HOME_PAGE [[@HOME_PAGE@]])
 ]==] @ONLY)
+endif()
+# Only a build that signs keeps signatures beside its downloads.
+if(NOT SIGN_COMMAND)
+    file(GLOB stale_signatures ${PACKAGE_DIR}/*.p7s)
+    if(stale_signatures)
+        file(REMOVE ${stale_signatures})
+    endif()
 endif()
 
 # The guide says whether the program and its installer are signed.
@@ -100,6 +109,16 @@ if(signed)
     set(sign_exe COMMAND ${CMAKE_COMMAND} -DSETTINGS=${sign_settings}
         -DFILE=${stage_top}/${exe_name} -DNAME=${exe_name} -P ${sign_script})
     set(signing_inputs ${sign_settings} ${sign_script})
+endif()
+# The key behind a signing command can change while its text stays the same
+# (a new certificate in the same file or token), so a build that signs
+# signs afresh each time, and builds the downloads again around the new
+# signatures. The output is never made, so it is never up to date.
+if(SIGN_COMMAND)
+    set(sign_afresh ${stage_root}/sign-afresh)
+    add_custom_command(OUTPUT ${sign_afresh} COMMAND ${CMAKE_COMMAND} -E echo "Signing afresh")
+    set_source_files_properties(${sign_afresh} PROPERTIES SYMBOLIC TRUE)
+    list(APPEND signing_inputs ${sign_afresh})
 endif()
 add_custom_command(OUTPUT ${stage_stamp}
     COMMAND ${CMAKE_COMMAND} -E remove_directory ${stage_top}

@@ -76,28 +76,39 @@ def run_in(folder, *command, **options):
     return subprocess.run(command, cwd=folder, check=True, capture_output=True, **options)
 
 
-@pytest.fixture(scope="session")
-def signing_key(tmp_path_factory):
-    """A throwaway certificate authority, and a code-signing certificate in
-    the maker's name issued by it, in a PKCS#12 file whose password is in a
-    file of its own: the authority's certificate, and sign.sh's options for
-    that key."""
-    folder = str(tmp_path_factory.mktemp("signing"))
-    with open(os.path.join(folder, "password"), "w") as password:
-        password.write("throwaway\n")
-    certificate = ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2"]
-    run_in(folder, *certificate, "-subj", "/CN=Throwaway Test CA", "-keyout", "ca.key",
-           "-out", "ca.crt", "-addext", "basicConstraints=critical,CA:TRUE",
-           "-addext", "keyUsage=critical,keyCertSign")
-    run_in(folder, *certificate, "-subj", f"/CN={BUILT['MAKER_NAME']}", "-CA", "ca.crt",
-           "-CAkey", "ca.key", "-keyout", "signer.key", "-out", "signer.crt",
+CERTIFICATE = ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2"]
+
+
+def issue_signer(folder, name, file_name):
+    """A code-signing certificate in `name` from the folder's authority, in a
+    PKCS#12 file that holds the authority's certificate too, as a signer's
+    file holds its chain: sign.sh's options for that key."""
+    run_in(folder, *CERTIFICATE, "-subj", f"/CN={name}", "-CA", "ca.crt",
+           "-CAkey", "ca.key", "-keyout", "signer.key", "-out", file_name + ".crt",
            "-addext", "basicConstraints=critical,CA:FALSE",
            "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
-    run_in(folder, "openssl", "pkcs12", "-export", "-inkey", "signer.key", "-in", "signer.crt",
-           "-out", "signer.p12", "-passout", "file:password")
-    return types.SimpleNamespace(folder=folder, ca=os.path.join(folder, "ca.crt"), options=[
-        "--pkcs12", os.path.join(folder, "signer.p12"),
-        "--password-file", os.path.join(folder, "password")])
+    run_in(folder, "openssl", "pkcs12", "-export", "-inkey", "signer.key", "-in",
+           file_name + ".crt", "-certfile", "ca.crt", "-out", file_name, "-passout", "file:password")
+    return ["--pkcs12", os.path.join(folder, file_name),
+            "--password-file", os.path.join(folder, "password")]
+
+
+@pytest.fixture(scope="session")
+def signing_key(tmp_path_factory):
+    """A throwaway certificate authority, in a folder whose name has a space,
+    and a code-signing certificate in the maker's name issued by it, in a
+    PKCS#12 file whose password is in a file of its own: the authority's
+    certificate, sign.sh's options for that key, and a function that issues
+    another certificate (name, file name) and gives its options."""
+    folder = str(tmp_path_factory.mktemp("signing key"))
+    with open(os.path.join(folder, "password"), "w") as password:
+        password.write("throwaway\n")
+    run_in(folder, *CERTIFICATE, "-subj", "/CN=Throwaway Test CA", "-keyout", "ca.key",
+           "-out", "ca.crt", "-addext", "basicConstraints=critical,CA:TRUE",
+           "-addext", "keyUsage=critical,keyCertSign")
+    return types.SimpleNamespace(folder=folder, ca=os.path.join(folder, "ca.crt"),
+                                 options=issue_signer(folder, BUILT["MAKER_NAME"], "signer.p12"),
+                                 issue=lambda *names: issue_signer(folder, *names))
 
 
 SIGN = os.path.join(ROOT, "tools", "sign.sh")
@@ -120,6 +131,114 @@ def test_sign_sh_signs_alike_each_time(signing_key, tmp_path):
     # Signed at the commit's time, not the clock's, and so alike each time.
     assert "Signing time: Jan  1 00:00:00 2026 GMT" in verdict.stdout, verdict.stdout
     assert open(copies[0], "rb").read() == open(copies[1], "rb").read(), "signed twice, differently"
+
+
+def sign_step(scratch, command=(), attach=""):
+    """The build's signing step run on a copy of the executable, with the
+    settings that a build writes: the copy, and the step's result."""
+    settings = os.path.join(scratch, "signing.cmake")
+    with open(settings, "w") as out:
+        out.writelines(f"set({name} [[{value}]])\n" for name, value in {
+            "SIGN_COMMAND": ";".join(command), "ATTACH_SIGNATURES": attach,
+            "SIGNATURE_DIR": os.path.join(scratch, "signatures"), "OSSLSIGNCODE": "osslsigncode",
+            "OPENSSL": "openssl", "SOURCE_DATE_EPOCH": "1767225600", "PRODUCT_NAME": PRODUCT,
+            "MAKER_NAME": BUILT["MAKER_NAME"], "HOME_PAGE": BUILT["HOME_PAGE"]}.items())
+    copy = os.path.join(scratch, EXE_NAME)
+    shutil.copyfile(os.path.join(STAGE, EXE_NAME), copy)
+    return copy, subprocess.run(["cmake", f"-DSETTINGS={settings}", f"-DFILE={copy}",
+                                 f"-DNAME={EXE_NAME}", "-P",
+                                 os.path.join(ROOT, "packaging", "sign.cmake")],
+                                capture_output=True, text=True)
+
+
+def published_signature(key, scratch, change=lambda data: data, program=lambda data: data):
+    """A folder holding the executable's signature as a signed release
+    publishes it, after `change`; signed over the executable as `program`
+    makes it."""
+    folder = os.path.join(scratch, "published")
+    os.makedirs(folder)
+    signed = os.path.join(folder, "signed.exe")
+    with open(signed, "wb") as out:
+        out.write(program(open(os.path.join(STAGE, EXE_NAME), "rb").read()))
+    run_in(folder, SIGN, *key.options, signed)
+    signature = os.path.join(folder, EXE_NAME + ".p7s")
+    run_in(folder, "osslsigncode", "extract-signature", "-in", signed, "-out", signature)
+    data = change(bytearray(open(signature, "rb").read()))
+    with open(signature, "wb") as out:
+        out.write(data)
+    return folder
+
+
+def flipped(data, at=-20):
+    data[at] ^= 1
+    return data
+
+
+# Given the PKCS#12 file, its password file and the file to sign.
+SHA1_SIGNER = ('osslsigncode sign -h sha1 -pkcs12 "$0" -readpass "$1" -in "$2" -out "$2.s" '
+               '>/dev/null && mv "$2.s" "$2"')
+# Each row: how the step is set up (the signing command, or the folder of
+# signatures to attach), from the key and a scratch folder, and what its
+# error names, or None where it must sign.
+SIGN_STEP_CASES = [
+    pytest.param(lambda key, scratch: ([SIGN, *key.options], ""), None,
+                 id="signed with the maker's certificate"),
+    pytest.param(lambda key, scratch: ([SIGN, *key.issue("Someone Else", "other.p12")], ""),
+                 '"Someone Else"', id="signed with a certificate in another name"),
+    pytest.param(lambda key, scratch: (["bash", "-c", SHA1_SIGNER, key.options[1],
+                                        key.options[3]], ""), "SHA1",
+                 id="signed with SHA-1 digests"),
+    pytest.param(lambda key, scratch: (["true"], ""), "carries no signature",
+                 id="a signing command that signs nothing"),
+    pytest.param(lambda key, scratch: ((), published_signature(key, scratch)), None,
+                 id="the release's signature attached"),
+    pytest.param(lambda key, scratch: ((), published_signature(key, scratch, flipped)),
+                 "published/MorvanePiano.exe.p7s", id="a damaged signature attached"),
+    pytest.param(lambda key, scratch: ((), published_signature(
+        key, scratch, program=lambda data: data + b"another build")),
+                 "published/MorvanePiano.exe.p7s", id="another file's signature attached"),
+]
+
+
+@pytest.mark.parametrize("setting, error", SIGN_STEP_CASES)
+def test_signing_step_stops_the_build_on_a_signature_that_does_not_hold(signing_key, tmp_path,
+                                                                         setting, error):
+    command, attach = setting(signing_key, str(tmp_path))
+    signed, step = sign_step(str(tmp_path), command, attach)
+    if error:
+        assert step.returncode != 0, f"the step passed:\n{step.stdout}"
+        assert error in step.stderr, step.stderr
+        return
+    assert step.returncode == 0, step.stderr
+    verdict = verify(signed, signing_key.ca)
+    assert verdict.returncode == 0, verdict.stdout + verdict.stderr
+    assert os.path.exists(os.path.join(tmp_path, "signatures", EXE_NAME + ".p7s")) == (not attach)
+
+
+def test_a_build_signs_afresh_each_time_and_unsigned_keeps_no_signature(signing_key, tmp_path):
+    build, key = tmp_path / "build", tmp_path / "key.p12"
+    command = shlex.join([SIGN, "--pkcs12", str(key), *signing_key.options[2:]])
+
+    def packages(*options):
+        run_in(tmp_path, "cmake", "-S", ROOT, "-B", str(build), "-DBUILD_TESTING=OFF", *options,
+               f"-DCMAKE_TOOLCHAIN_FILE={ROOT}/cmake/toolchain-mingw-i686.cmake")
+        run_in(tmp_path, "cmake", "--build", str(build), "--target", "package_all")
+        folder = build / "packages"
+        return {name: open(folder / name, "rb").read() for name in os.listdir(folder)}
+    shutil.copyfile(signing_key.options[1], key)
+    first = packages(f"-DSIGN_COMMAND={command}")
+    # A new certificate behind the same command.
+    shutil.copyfile(signing_key.issue(BUILT["MAKER_NAME"], "renewed.p12")[1], key)
+    renewed = packages()
+    serial = run_in(signing_key.folder, "openssl", "x509", "-noout", "-serial", "-in",
+                    "renewed.p12.crt", text=True).stdout.strip().split("=")[1]
+    assert f"Serial : {serial}" in verify(build / "packages" / os.path.basename(SETUP),
+                                          signing_key.ca).stdout, "not signed again"
+    signatures = [name for name in first if name.endswith(".p7s")]
+    assert len(signatures) == 3 and all(first[name] != renewed[name] for name in signatures)
+    unsigned = packages("-DSIGN_COMMAND=")
+    assert sorted(unsigned) == sorted(name for name in first if name not in signatures)
+    assert certificate_table(build / "packages" / os.path.basename(SETUP)) == (0, 0)
 
 
 @pytest.fixture(scope="session")
