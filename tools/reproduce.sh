@@ -13,7 +13,8 @@
 # with it, and the second is built unsigned with the first's detached
 # signatures attached, as anyone can rebuild the release: it must give the
 # first's downloads. --keep copies the first build's downloads, checksums
-# and signatures into DIR, to publish.
+# and signatures into DIR, to publish, once every comparison has held: DIR
+# must be new or empty, and after a difference nothing is kept.
 # --signed rebuilds the commit unsigned, attaches the signatures published in
 # the folder RELEASE (NAME.p7s beside the downloads) and compares the result
 # with RELEASE's downloads: only signed downloads built from this source come
@@ -35,22 +36,27 @@ while [ $# -gt 0 ]; do
     esac
     shift 2
 done
+[ -z "$release" ] || [ -z "$keep" ] || usage
+# A release folder holds one release alone: an earlier run's signatures
+# must never sit beside another's downloads.
+if [ -n "$keep" ] && { [ -e "$keep" ] && ! [ -d "$keep" ] || [ -n "$(ls -A "$keep" 2>/dev/null)" ]; }; then
+    echo "reproduce.sh: $keep is not an empty folder: a release is kept only in a new or empty one" >&2
+    exit 2
+fi
 work=$(mktemp -d "${TMPDIR:-/tmp}/reproduce-XXXXXX")
 trap 'rm -rf "$work"' EXIT
 
 # build FOLDER TZ UMASK [CMAKE-OPTION...]: a clean clone of the last commit,
-# built with only what the downloads need.
+# built with only what the downloads need. Each step is chained, as set -e
+# does not hold in a function called where its failure is tested.
 build() {
     local src=$1 zone=$2 mask=$3
     shift 3
-    git clone -q --no-local "$root" "$src"
-    (
-        cd "$src"
-        export TZ=$zone
-        umask "$mask"
+    git clone -q --no-local "$root" "$src" && (
+        cd "$src" && export TZ="$zone" && umask "$mask" &&
         cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF "$@" \
-              -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-i686.cmake" >/dev/null
-        cmake --build build -j"$(nproc)" --target package_all >/dev/null
+              -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-i686.cmake" >/dev/null &&
+        cmake --build build -j"$(nproc)" --target package_all >/dev/null &&
         cd build/packages && sha256sum --quiet -c SHA256SUMS
     )
 }
@@ -80,7 +86,7 @@ published() {
 # attach_and_compare RELEASE FOLDER: an unsigned build in FOLDER with
 # RELEASE's signatures attached gives RELEASE's downloads and checksums.
 attach_and_compare() {
-    build "$2" Pacific/Kiritimati 077 -DSIGN_COMMAND= -DATTACH_SIGNATURES="$1"
+    build "$2" Pacific/Kiritimati 077 -DSIGN_COMMAND= -DATTACH_SIGNATURES="$1" || return
     echo "reproduce: built unsigned, with the signatures in $1 attached"
     local built="$2/build/packages" names
     mapfile -t names < <(published "$built")
@@ -104,8 +110,12 @@ else
     build "$second" Pacific/Kiritimati 077
     compare "$first" "$second/build" stage/MorvanePiano.exe "${names[@]/#/packages/}" || status=1
 fi
+if [ "$status" -ne 0 ]; then
+    [ -z "$keep" ] || echo "reproduce.sh: the builds differ, so nothing is kept in $keep" >&2
+    exit "$status"
+fi
 if [ -n "$keep" ]; then
     mkdir -p "$keep"
     cp -- "${names[@]/#/$first/packages/}" "$keep"
+    echo "reproduce: kept ${names[*]} in $keep"
 fi
-exit $status

@@ -1,9 +1,12 @@
 """The build as the README gives it for Windows, where Visual Studio's
 generator, like CMake's Ninja Multi-Config, makes several configurations in
 one build folder: the executable must still land beside its keys folder,
-where the piano looks for its notes first."""
+where the piano looks for its notes first. And the release that the
+reproducibility check keeps: only a proven one, in a folder of its own."""
 import os
 import subprocess
+
+import pytest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
@@ -22,3 +25,50 @@ def test_multi_config_build_stages_the_executable_beside_its_keys(tmp_path):
     found = sorted(str(path.relative_to(build)) for path in build.rglob("MorvanePiano.exe"))
     assert found == [os.path.join("stage", "MorvanePiano.exe")], f"the executable is at {found}"
     assert (build / "stage" / "keys" / "40.wav").is_file(), "no keys folder beside the executable"
+
+
+# -- what tools/reproduce.sh keeps ---------------------------------------
+
+REPRODUCE = os.path.join(ROOT, "tools", "reproduce.sh")
+# Stands in for CMake in each clean clone that reproduce.sh builds: the
+# "downloads" are alike in every clone, or with $DIFFER set differ by the
+# build's time zone, which reproduce.sh sets apart for its two builds.
+BUILD_STAND_IN = """#!/bin/bash
+[ "$1" = --build ] || exit 0
+mkdir -p build/packages build/stage && cd build
+for name in packages/P-win32.zip packages/P-setup.exe stage/MorvanePiano.exe; do
+    echo "${DIFFER:+$TZ}" >"$name"
+done
+cd packages && sha256sum P-win32.zip P-setup.exe >SHA256SUMS
+"""
+RELEASE = ["P-setup.exe", "P-win32.zip", "SHA256SUMS"]
+
+# Each row: whether the builds differ, what the folder to keep the release
+# in holds beforehand (None: it does not exist), then reproduce.sh's exit
+# status and what the folder holds afterwards.
+KEEP_CASES = [
+    pytest.param("", None, 0, RELEASE, id="into a new folder"),
+    pytest.param("", [], 0, RELEASE, id="into an empty folder"),
+    pytest.param("", ["MorvanePiano.exe.p7s"], 2, ["MorvanePiano.exe.p7s"],
+                 id="into a folder that holds an earlier signature"),
+    pytest.param("yes", None, 1, None, id="builds that differ"),
+]
+
+
+@pytest.mark.parametrize("differ, before, code, after", KEEP_CASES)
+def test_reproduce_keeps_a_release_only_once_proven_and_into_a_new_or_empty_folder(
+        tmp_path, differ, before, code, after):
+    (tmp_path / "bin").mkdir()
+    (tmp_path / "bin" / "cmake").write_text(BUILD_STAND_IN)
+    (tmp_path / "bin" / "cmake").chmod(0o755)
+    keep = tmp_path / "release"
+    if before is not None:
+        keep.mkdir()
+        for name in before:
+            (keep / name).write_text("an earlier release")
+    env = dict(os.environ, PATH=f"{tmp_path / 'bin'}:{os.environ['PATH']}", DIFFER=differ,
+               SIGN_COMMAND="")
+    run = subprocess.run([REPRODUCE, "--keep", str(keep)], env=env, capture_output=True,
+                         text=True, timeout=120)
+    assert run.returncode == code, run.stdout + run.stderr
+    assert (sorted(os.listdir(keep)) if keep.exists() else None) == after
