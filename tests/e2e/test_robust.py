@@ -233,12 +233,16 @@ BAD_SOUND_CASES = [
 # The piano finds a key's file beside the executable before the current
 # folder, and the check reads the very file that the player is handed: by
 # its full path, or in a folder whose name the code page cannot write, by
-# its short path.
+# its short path. A path of 128 bytes or more that no short path shortens
+# is never handed over: the player's own name record cannot hold it.
+DEEP_SHORT_NAMES = "/".join(f"FOLDER{n:02}" for n in range(14))
 PLACED_CASES = [
     pytest.param(zero_rate_after_4k, DEFAULT, True, "piano",
                  id="block align and byte rate 0, started from another folder"),
     pytest.param(zero_block_align, DEFAULT, False, UNNAMEABLE_FOLDER,
                  id="block align 0, in a folder named in Cyrillic and Chinese"),
+    pytest.param(lambda p: write(p, real_wav()), DEFAULT, False, DEEP_SHORT_NAMES,
+                 id="the real note, in folders of short names 126 bytes deep"),
 ]
 
 
@@ -271,7 +275,7 @@ def bare_folder(request):
     executable, so that no keys folder beside the staged one can be found."""
     parent = tempfile.mkdtemp(prefix="piano-bare-")
     folder = os.path.join(parent, request.param)
-    os.mkdir(folder)
+    os.makedirs(folder)
     shutil.copy(os.path.join(STAGE, EXE_NAME), folder)
     yield folder
     shutil.rmtree(parent, ignore_errors=True)
