@@ -76,9 +76,10 @@ function(check_signature subject)
     endif()
     string(REGEX MATCH "Signer #0:[ \t\r\n]+Subject: ([^\r\n]*)" signer "${report}")
     set(signer "${CMAKE_MATCH_1}")
-    string(REGEX MATCH "/CN=([^/]*)" name "${signer}")
-    if(NOT CMAKE_MATCH_1 STREQUAL MAKER_NAME)
-        message(FATAL_ERROR "${subject} is in the name of \"${CMAKE_MATCH_1}\" (${signer}), "
+    string(REGEX MATCH "/CN=([^/]*)" common_name "${signer}")
+    set(common_name "${CMAKE_MATCH_1}")
+    if(NOT common_name STREQUAL MAKER_NAME)
+        message(FATAL_ERROR "${subject} is in the name of \"${common_name}\" (${signer}), "
                             "not of the maker, \"${MAKER_NAME}\", as the guide says")
     endif()
 endfunction()

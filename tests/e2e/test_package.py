@@ -560,13 +560,20 @@ def installed_files(it):
             for folder, _, names in os.walk(top) for name in names}
 
 
+def make_older(exe):
+    """Makes the installed program another build's, as an earlier release's
+    would be; returns the release's."""
+    release = open(exe, "rb").read()
+    with open(exe, "ab") as older:
+        older.write(b"an older build")
+    return release
+
+
 def test_silent_update_closes_the_running_piano_and_replaces_its_program(installation,
                                                                            start_piano):
     it = installation
     exe = unix_path(it.prefix, f"{it.folder}\\{EXE_NAME}")
-    release = open(exe, "rb").read()
-    with open(exe, "ab") as older:                     # another build's program
-        older.write(b"an older build")
+    release = make_older(exe)
     piano = start_from_shortcut(it, start_piano)
     assert wine(it.prefix, download(it.release, SETUP), "/S").returncode == 0
     assert piano.exit_code() == 0, "the piano was not closed as its close box closes it"
@@ -577,8 +584,7 @@ def test_a_file_held_by_another_program_stops_install_and_uninstall_changing_not
         installation):
     it = installation
     exe = unix_path(it.prefix, f"{it.folder}\\{EXE_NAME}")
-    with open(exe, "ab") as older:
-        older.write(b"an older build")
+    release = make_older(exe)
     files, entry = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY)
     holder = start_wininfo(it.prefix, "lock", "locked", "the file's holder",
                            f"{it.folder}\\keys\\40.wav")
@@ -597,7 +603,7 @@ def test_a_file_held_by_another_program_stops_install_and_uninstall_changing_not
         os.killpg(holder.pid, signal.SIGKILL)
         holder.wait()
     with open(exe, "wb") as program:
-        program.write(files[EXE_NAME][:-len(b"an older build")])
+        program.write(release)
 
 
 def test_silent_uninstall_closes_the_playing_piano_and_removes_what_it_installed(installation,
