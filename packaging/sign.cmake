@@ -10,6 +10,13 @@
 # OPENSSL, SOURCE_DATE_EPOCH, PRODUCT_NAME, MAKER_NAME and HOME_PAGE.
 include(${SETTINGS})
 
+# Stops the build with `message`, first removing the signature check's
+# temporary files: the installer's FILE sits beside the downloads.
+function(stop message)
+    file(REMOVE ${FILE}.signature.pem ${FILE}.anchors.pem ${FILE}.anchors.pem.one)
+    message(FATAL_ERROR "${message}")
+endfunction()
+
 # Writes to `anchors` every certificate that the PKCS#7 signature in the PEM
 # file `signature` carries, each marked as trusted. Checked against these
 # alone, a signature shows that it is whole and was made with the key of the
@@ -21,7 +28,7 @@ function(write_carried_anchors signature anchors subject)
     string(REGEX MATCHALL "-----BEGIN CERTIFICATE-----[^-]+-----END CERTIFICATE-----"
         certificates "${carried}")
     if(failed OR NOT certificates)
-        message(FATAL_ERROR "${subject} is damaged or carries no certificate")
+        stop("${subject} is damaged or carries no certificate")
     endif()
     set(trusted "")
     foreach(certificate IN LISTS certificates)
@@ -46,7 +53,7 @@ function(check_signature subject)
     execute_process(COMMAND ${OSSLSIGNCODE} extract-signature -pem -in ${FILE} -out ${signature}
         RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
     if(failed)
-        message(FATAL_ERROR "${NAME} carries no signature")
+        stop("${NAME} carries no signature")
     endif()
     write_carried_anchors(${signature} ${anchors} "${subject}")
     # Newer osslsigncode fetches the certificates' revocation lists from the
@@ -90,14 +97,19 @@ file(REMOVE ${signed})
 if(ATTACH_SIGNATURES)
     # osslsigncode checks the file it wrote against this machine's trusted
     # roots, which need not hold the signer's, and fails if they do not: so
-    # the file written is checked here instead, as a signed one is.
+    # the file written is checked here instead, as a signed one is. Where
+    # those roots do hold it, newer versions go on to fetch revocation lists
+    # from the network, with no option to stop them; given no trusted
+    # certificate at all, osslsigncode verifies no chain and goes nowhere.
     set(signature ${ATTACH_SIGNATURES}/${NAME}.p7s)
-    execute_process(COMMAND ${OSSLSIGNCODE} attach-signature
-        -sigin ${signature} -in ${FILE} -out ${signed}
+    set(no_roots ${FILE}.anchors.pem)
+    file(WRITE ${no_roots} "")
+    execute_process(COMMAND ${OSSLSIGNCODE} attach-signature -CAfile ${no_roots}
+        -TSA-CAfile ${no_roots} -sigin ${signature} -in ${FILE} -out ${signed}
         OUTPUT_VARIABLE report ERROR_VARIABLE errors)
+    file(REMOVE ${no_roots})
     if(NOT EXISTS ${signed})
-        message(FATAL_ERROR "the signature ${signature} could not be attached to ${NAME}:\n"
-                            "${report}${errors}")
+        stop("the signature ${signature} could not be attached to ${NAME}:\n${report}${errors}")
     endif()
     file(RENAME ${signed} ${FILE})
     check_signature("the signature ${signature}, attached to ${NAME},")

@@ -77,18 +77,23 @@ def run_in(folder, *command, **options):
 
 
 CERTIFICATE = ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2"]
+AUTHORITY = ["-addext", "basicConstraints=critical,CA:TRUE", "-addext", "keyUsage=critical,keyCertSign"]
 
 
-def issue_signer(folder, name, file_name):
-    """A code-signing certificate in `name` from the folder's authority, in a
-    PKCS#12 file that holds the authority's certificate too, as a signer's
-    file holds its chain: sign.sh's options for that key."""
-    run_in(folder, *CERTIFICATE, "-subj", f"/CN={name}", "-CA", "ca.crt",
-           "-CAkey", "ca.key", "-keyout", "signer.key", "-out", file_name + ".crt",
+def issue_signer(folder, name, file_name, subject="", issuer="ca"):
+    """A code-signing certificate in `name` (common name; `subject` adds to
+    it) from the folder's authority, or from an intermediate authority
+    `issuer` that this issues, in a PKCS#12 file that holds the issuer's
+    certificate too, as a signer's file holds its chain: sign.sh's options."""
+    if issuer != "ca":
+        run_in(folder, *CERTIFICATE, "-subj", f"/CN={issuer}", "-CA", "ca.crt", "-CAkey", "ca.key",
+               "-keyout", f"{issuer}.key", "-out", f"{issuer}.crt", *AUTHORITY)
+    run_in(folder, *CERTIFICATE, "-subj", f"{subject}/CN={name}", "-CA", f"{issuer}.crt",
+           "-CAkey", f"{issuer}.key", "-keyout", "signer.key", "-out", file_name + ".crt",
            "-addext", "basicConstraints=critical,CA:FALSE",
            "-addext", "keyUsage=critical,digitalSignature", "-addext", "extendedKeyUsage=codeSigning")
-    run_in(folder, "openssl", "pkcs12", "-export", "-inkey", "signer.key", "-in",
-           file_name + ".crt", "-certfile", "ca.crt", "-out", file_name, "-passout", "file:password")
+    run_in(folder, "openssl", "pkcs12", "-export", "-inkey", "signer.key", "-in", file_name + ".crt",
+           "-certfile", f"{issuer}.crt", "-out", file_name, "-passout", "file:password")
     return ["--pkcs12", os.path.join(folder, file_name),
             "--password-file", os.path.join(folder, "password")]
 
@@ -104,8 +109,7 @@ def signing_key(tmp_path_factory):
     with open(os.path.join(folder, "password"), "w") as password:
         password.write("throwaway\n")
     run_in(folder, *CERTIFICATE, "-subj", "/CN=Throwaway Test CA", "-keyout", "ca.key",
-           "-out", "ca.crt", "-addext", "basicConstraints=critical,CA:TRUE",
-           "-addext", "keyUsage=critical,keyCertSign")
+           "-out", "ca.crt", *AUTHORITY)
     return types.SimpleNamespace(folder=folder, ca=os.path.join(folder, "ca.crt"),
                                  options=issue_signer(folder, BUILT["MAKER_NAME"], "signer.p12"),
                                  issue=lambda *names: issue_signer(folder, *names))
@@ -184,6 +188,12 @@ SIGN_STEP_CASES = [
                  id="signed with the maker's certificate"),
     pytest.param(lambda key, scratch: ([SIGN, *key.issue("Someone Else", "other.p12")], ""),
                  '"Someone Else"', id="signed with a certificate in another name"),
+    pytest.param(lambda key, scratch: ([SIGN, *key.issue(BUILT["MAKER_NAME"], "chained.p12", "",
+                                                         "Throwaway Intermediate CA")], ""), None,
+                 id="signed with a certificate from an intermediate authority"),
+    pytest.param(lambda key, scratch: ([SIGN, *key.issue("Someone Else", "other.p12",
+                                                         f"/O={BUILT['MAKER_NAME']}")], ""),
+                 '"Someone Else"', id="signed with a certificate only in the maker's organisation"),
     pytest.param(lambda key, scratch: (["bash", "-c", SHA1_SIGNER, key.options[1],
                                         key.options[3]], ""), "SHA1",
                  id="signed with SHA-1 digests"),
@@ -207,6 +217,7 @@ def test_signing_step_stops_the_build_on_a_signature_that_does_not_hold(signing_
     if error:
         assert step.returncode != 0, f"the step passed:\n{step.stdout}"
         assert error in step.stderr, step.stderr
+        assert not [name for name in os.listdir(tmp_path) if ".pem" in name], "temporaries left"
         return
     assert step.returncode == 0, step.stderr
     verdict = verify(signed, signing_key.ca)
