@@ -7,7 +7,7 @@
 ; Silent (/S), the piano is closed without asking, and a held file stops
 ; the run with an error, never a success over a file left as it was.
 ;
-; Needs PRODUCT_NAME and WINDOW_CLASS from the build.
+; Needs PRODUCT_NAME, EXE_NAME and WINDOW_CLASS from the build.
 
 !include LogicLib.nsh
 !include WinCore.nsh
@@ -17,6 +17,8 @@
 ; answering is not waited for longer, and its program file is then named
 ; as held.
 !define PIANO_CLOSE_TIMEOUT_MS 15000
+!define PIANO_CLOSE_POLL_MS 100
+!define /math PIANO_CLOSE_POLLS ${PIANO_CLOSE_TIMEOUT_MS} / ${PIANO_CLOSE_POLL_MS}
 
 ; CHECK_FILE un PATH: waits, as WaitFileFree says, until PATH is free.
 !macro CHECK_FILE un path
@@ -45,31 +47,61 @@ close:
     System::Call "user32::GetWindowThreadProcessId(p r0, *i 0 r1)"
     System::Call "kernel32::OpenProcess(i ${SYNCHRONIZE}, i 0, i r1) p.r2"
     System::Call "user32::PostMessage(p r0, i ${WM_CLOSE}, p 0, p 0)"
-    System::Call "kernel32::WaitForSingleObject(p r2, i ${PIANO_CLOSE_TIMEOUT_MS})"
-    System::Call "kernel32::CloseHandle(p r2)"
+    ${If} $2 P<> 0
+        System::Call "kernel32::WaitForSingleObject(p r2, i ${PIANO_CLOSE_TIMEOUT_MS})"
+        System::Call "kernel32::CloseHandle(p r2)"
+        Return
+    ${EndIf}
+    ; A process that this one may not wait on is waited for all the same,
+    ; as long, until its window has gone and its program file is free.
+    ${For} $3 1 ${PIANO_CLOSE_POLLS}
+        Push "$INSTDIR\${EXE_NAME}"
+        Call ${un}IsFileHeld
+        Pop $4
+        IsWindow $0 +2
+        StrCmp $4 0 closed
+        Sleep ${PIANO_CLOSE_POLL_MS}
+    ${Next}
+closed:
 FunctionEnd
 
-; Takes a path from the stack. A file there that is held open, so that it
-; could not be ${VERB}, is named, with Retry and Cancel (silent: Cancel),
-; until it is free; Cancel stops the run. A file that does not exist is free,
-; and other failures are left to the step that writes or removes it.
+; Takes a path from the stack and gives back 1 if the file there is held
+; open, so that it could not be ${VERB}, or 0. A file that does not exist is
+; free, and other failures are left to the step that writes or removes it.
+Function ${un}IsFileHeld
+    Exch $0
+    Push $1
+    System::Call "kernel32::CreateFileW(w r0, i ${ACCESS}, i ${SHARING}, p 0, i ${OPEN_EXISTING}, i 0, p 0) p.r1 ?e"
+    Pop $0
+    ${If} $1 P<> ${INVALID_HANDLE_VALUE}
+        System::Call "kernel32::CloseHandle(p r1)"
+        StrCpy $0 0
+    ${ElseIf} $0 = ${ERROR_SHARING_VIOLATION}
+    ${OrIf} $0 = ${ERROR_LOCK_VIOLATION}
+        StrCpy $0 1
+    ${Else}
+        StrCpy $0 0
+    ${EndIf}
+    Pop $1
+    Exch $0
+FunctionEnd
+
+; Takes a path from the stack. A file there that is held open is named,
+; with Retry and Cancel (silent: Cancel), until it is free; Cancel stops
+; the run.
 Function ${un}WaitFileFree
     Exch $0
     Push $1
-    Push $2
 retry:
-    System::Call "kernel32::CreateFileW(w r0, i ${ACCESS}, i ${SHARING}, p 0, i ${OPEN_EXISTING}, i 0, p 0) p.r1 ?e"
-    Pop $2
-    ${If} $1 P<> ${INVALID_HANDLE_VALUE}
-        System::Call "kernel32::CloseHandle(p r1)"
-    ${ElseIf} $2 = ${ERROR_SHARING_VIOLATION}
-    ${OrIf} $2 = ${ERROR_LOCK_VIOLATION}
+    Push $0
+    Call ${un}IsFileHeld
+    Pop $1
+    ${If} $1 = 1
         MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION \
             "This file of ${PRODUCT_NAME} is in use, so it cannot be ${VERB}:$\r$\n$\r$\n$0$\r$\n$\r$\nClose the program that uses it (perhaps ${PRODUCT_NAME} itself, for another user) and click Retry, or click Cancel to stop with nothing changed." \
             /SD IDCANCEL IDRETRY retry
         Abort "$0 is in use; nothing was changed."
     ${EndIf}
-    Pop $2
     Pop $1
     Pop $0
 FunctionEnd

@@ -18,6 +18,21 @@ SetCompressor /SOLID lzma
 !include "${FILE_LIST}"
 !include "${__FILEDIR__}/files_in_use.nsh"
 
+!define FILES_LEFT "Some files could not be removed; run the uninstaller again to remove them."
+!define MOVEFILE_DELAY_UNTIL_REBOOT 4
+
+; Stops the run with a message and NSIS's exit code 2, after a step that
+; failed: never a success over work not done.
+!macro STOP message
+    MessageBox MB_OK|MB_ICONSTOP "${message}" /SD IDOK
+    Abort "${message}"
+!macroend
+!macro STOP_ON_ERRORS message
+    ${If} ${Errors}
+        !insertmacro STOP "${message}"
+    ${EndIf}
+!macroend
+
 ; A file that cannot be written is never skipped: the choice is Retry or
 ; Cancel, and silent, Cancel.
 AllowSkipFiles off
@@ -82,7 +97,9 @@ Section "Install"
     SetOutPath "$INSTDIR"
     File "/oname=${EXE_NAME}" "${EXE_PATH}"
     !insertmacro INSTALL_FILES
+    ClearErrors
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+    !insertmacro STOP_ON_ERRORS "The uninstaller could not be written to $INSTDIR."
 
     ; The piano finds its keys folder beside itself, wherever it is
     ; started; the shortcut starts it in its own folder (the output path
@@ -90,24 +107,32 @@ Section "Install"
     SetOutPath "$INSTDIR"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE_NAME}" "" "$INSTDIR\${EXE_NAME}" 0
 
+    ; The programs list runs the uninstaller in place (_?=, the rest of the
+    ; line, unquoted), so that it returns only once it has finished and with
+    ; its own exit code: started plainly, it would hand over to a copy of
+    ; itself and return 0 at once.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${EXE_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "URLInfoAbout" "${HOME_PAGE}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}" _?=$INSTDIR'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S _?=$INSTDIR'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    !insertmacro STOP_ON_ERRORS "The shortcut or the entry in the list of installed programs could not be written."
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    ClearErrors
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
+    !insertmacro STOP_ON_ERRORS "The entry in the list of installed programs could not be written."
 SectionEnd
 
 ; Removes what the installer made, by name, and nothing else: a folder the
 ; user added files to stays, with those files. Nothing is removed until
-; every file can be, and a file that still could not be keeps the entry and
-; the uninstaller, to remove it by later. The uninstaller itself is not
+; every file can be, and a file that still could not be, or the entry,
+; stops the run with NSIS's exit code 2, keeping the entry and the
+; uninstaller to remove them by later. The uninstaller itself is not
 ; checked: run in place (_?=), it holds its own file.
 Section "Uninstall"
     Call un.ClosePiano
@@ -118,23 +143,54 @@ Section "Uninstall"
     Delete "${SHORTCUT}"
     !insertmacro REMOVE_FILES
     Delete "$INSTDIR\${EXE_NAME}"
-    IfErrors 0 +2
-        Abort "Some files could not be removed; run the uninstaller again to remove them."
-    Delete "$INSTDIR\${UNINSTALLER}"
+    !insertmacro STOP_ON_ERRORS "${FILES_LEFT}"
+    Call un.RemoveUninstaller
+    !insertmacro STOP_ON_ERRORS "${FILES_LEFT}"
+    ; No process can remove its own current folder.
+    SetOutPath "$TEMP"
     RMDir "$INSTDIR\keys"
-    RMDir "$INSTDIR"
+    ${If} ${FileExists} "$INSTDIR\${UNINSTALLER}"
+        RMDir /REBOOTOK "$INSTDIR"
+    ${Else}
+        RMDir "$INSTDIR"
+    ${EndIf}
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
+    ClearErrors
+    EnumRegValue $0 HKLM "${UNINSTALL_KEY}" 0
+    ${IfNot} ${Errors}
+        !insertmacro STOP "The entry in the list of installed programs could not be removed."
+    ${EndIf}
     Call un.RemoveOwnCopyAtRestart
 SectionEnd
+
+; Windows deletes no running program's file, and the uninstaller run in
+; place, as the programs list runs it, is one; nor does it let that file be
+; moved while the uninstaller holds it open to read itself. Its file is then
+; left to be deleted at the next restart, and its folder after it. Sets the
+; error flag if it can do neither.
+Function un.RemoveUninstaller
+    ClearErrors
+    Delete "$INSTDIR\${UNINSTALLER}"
+    IfErrors 0 done
+    System::Call "kernel32::MoveFileExW(w '$INSTDIR\${UNINSTALLER}', p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i.r0"
+    ClearErrors
+    ${If} $0 = 0
+        SetErrors
+    ${Else}
+        DetailPrint "Delete on reboot: $INSTDIR\${UNINSTALLER}"
+    ${EndIf}
+done:
+FunctionEnd
 
 Function un.onUninstFailed
     Call un.RemoveOwnCopyAtRestart
 FunctionEnd
 
-; This runs as a copy in a folder of its own under TEMP, and that copy is
-; deleted at the next restart; but its folder was put on the restart's list
-; first, while not yet empty, so it would stay. Putting the folder on the
-; list again, after the copy, lets the restart remove it too.
+; Started by its name alone, without _?=, the uninstaller runs as a copy in
+; a folder of its own under TEMP, and that copy is deleted at the next
+; restart; but its folder was put on the restart's list first, while not
+; yet empty, so it would stay. Putting the folder on the list again, after
+; the copy, lets the restart remove it too.
 Function un.RemoveOwnCopyAtRestart
     StrCmp "$EXEDIR" "$INSTDIR" +2
         RMDir /REBOOTOK "$EXEDIR"

@@ -26,6 +26,9 @@
 //   wininfo lock FILE       opens FILE, sharing it with no other opener, as a
 //                           program may that holds a file; says "locked" once
 //                           it has, and stays until killed
+//   wininfo run COMMANDLINE starts COMMANDLINE as it stands, as the shell
+//                           runs a command from the registry, and exits
+//                           with its exit code once it has ended
 //   wininfo front           shows a small window titled "wininfo front" in the
 //                           screen's bottom-right corner and brings it to the
 //                           foreground, as another program would; says
@@ -363,6 +366,19 @@ static int LockFile(const char *name)
     return 0;
 }
 
+static int RunCommandLine(char *commandLine)
+{
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started;
+    if (!CreateProcessA(0, commandLine, 0, 0, FALSE, 0, 0, 0, &startup, &started))
+        return 1;
+    DWORD code = 1;
+    WaitForSingleObject(started.hProcess, INFINITE);
+    GetExitCodeProcess(started.hProcess, &code);
+    return (int)code;
+}
+
 // A user turning to another program: the window that has the keyboard goes
 // to the background. Small and in the corner, the new one hides nothing of a
 // window that the test is looking at.
@@ -524,5 +540,7 @@ int main(int argc, char **argv)
         return JudgeSoundFiles(name);
     if (strcmp(mode, "lock") == 0)
         return LockFile(name);
+    if (strcmp(mode, "run") == 0)
+        return RunCommandLine(argv[2]);
     return 2;
 }
