@@ -81,13 +81,17 @@ failed_list() {
 }
 list=$(failed_list '[^/]*')
 
-# Without the security suite's list for one architecture, the packages of
-# the other can still have newer versions there that their twins must
-# match, and the install fails. Preferring the release's own suites (apt's
-# target release, the machine's code name) picks versions that every list
-# that arrived has; the security suite's come with the next upgrade.
+# Without the security suite's list for one architecture, a package can
+# have a newer version there for the other architecture only, and a missing
+# package and its twin, which must share one version, then cannot both be
+# installed. apt's target release (-t, the machine's code name) installs the
+# missing packages at the release's own versions, which every list that
+# arrived has; packages already installed keep theirs, and the newer
+# versions come with the next upgrade. A machine that does not name its
+# release (no os-release, or no code name in it) gets the plain failure below.
 security=$(failed_list '[^/]*-security')
-codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
+os_release=${OS_RELEASE:-/etc/os-release}
+codename=$(if [ -r "$os_release" ]; then . "$os_release" && echo "${VERSION_CODENAME:-}"; fi)
 if [ -n "$security" ] && [ -n "$codename" ] && install -t "$codename"; then
     echo "setup.sh: the package list $security did not download, so the packages were" \
          "installed without the newer versions in ${security%%/*}; to bring those in later," \

@@ -16,8 +16,7 @@ MID_UPDATE = (f"E: Failed to fetch {LIST}  File has unexpected size (374820 != 3
               "E: Some index files failed to download. They have been ignored, or old ones used instead.")
 OFFLINE = "E: Failed to fetch {LIST}  Could not resolve 'archive.example'".format(LIST=LIST)
 MAIN_MID_UPDATE = MID_UPDATE.replace("-security/", "/")
-CODENAME = dict(line.split("=", 1) for line in open("/etc/os-release").read().splitlines()
-                if "=" in line)["VERSION_CODENAME"].strip('"')
+RELEASE = 'PRETTY_NAME="Fake 99"\nVERSION_CODENAME=hibiscus\n'
 
 STAND_INS = {
     # Every package missing; the i386 architecture already there.
@@ -43,43 +42,51 @@ exit "$status"''',
 }
 TRIED_THRICE = ["apt-get update", "sleep 10", "apt-get update", "sleep 30", "apt-get update",
                 "sleep 0"]
-INSTALLED_TWICE = TRIED_THRICE + ["apt-get install", f"apt-get install -t {CODENAME}"]
+INSTALLED_TWICE = TRIED_THRICE + ["apt-get install", "apt-get install -t hibiscus"]
 AGAIN_LATER = ("setup.sh: could not install: the package list hibiscus-security/main (i386) did "
                "not download; the package archive seems to be mid-update, so run the command "
                "again later.")
 
-# Each row: failing updates and their error, the installs' exit statuses, then
-# set-up's exit status, the calls it made and its own last line, if any.
+# Each row: failing updates and their error, the installs' exit statuses, what
+# os-release holds (None: there is none), then set-up's exit status, the calls
+# it made and its own last line, if any.
 CASES = [
-    pytest.param(0, "", 0, 0, ["apt-get update", "apt-get install"], "", id="all passes"),
-    pytest.param(2, MID_UPDATE, 0, 0, TRIED_THRICE[:5] + ["apt-get install"], "",
+    pytest.param(0, "", 0, RELEASE, 0, ["apt-get update", "apt-get install"], "", id="all passes"),
+    pytest.param(2, MID_UPDATE, 0, RELEASE, 0, TRIED_THRICE[:5] + ["apt-get install"], "",
                  id="the update passes at its third try"),
-    pytest.param(3, MID_UPDATE, 0, 0, TRIED_THRICE + ["apt-get install"], "",
+    pytest.param(3, MID_UPDATE, 0, RELEASE, 0, TRIED_THRICE + ["apt-get install"], "",
                  id="the update fails, the install passes with the lists that arrived"),
-    pytest.param(3, MID_UPDATE, "100 0", 0, INSTALLED_TWICE,
+    pytest.param(3, MID_UPDATE, "100 0", RELEASE, 0, INSTALLED_TWICE,
                  "setup.sh: the package list hibiscus-security/main (i386) did not download, so "
                  "the packages were installed without the newer versions in hibiscus-security; "
                  "to bring those in later, run: apt-get update && apt-get upgrade",
                  id="the security list fails, the install passes with the release preferred"),
-    pytest.param(3, MID_UPDATE, 100, 1, INSTALLED_TWICE, AGAIN_LATER,
+    pytest.param(3, MID_UPDATE, 100, RELEASE, 1, INSTALLED_TWICE, AGAIN_LATER,
                  id="all fail on a security list mid-update"),
-    pytest.param(3, MAIN_MID_UPDATE, 100, 1, TRIED_THRICE + ["apt-get install"],
+    pytest.param(3, MID_UPDATE, 100, None, 1, TRIED_THRICE + ["apt-get install"], AGAIN_LATER,
+                 id="all fail on a security list mid-update, with no os-release"),
+    pytest.param(3, MID_UPDATE, 100, "ID=debian\n", 1, TRIED_THRICE + ["apt-get install"],
+                 AGAIN_LATER, id="all fail on a security list mid-update, with no code name"),
+    pytest.param(3, MAIN_MID_UPDATE, 100, RELEASE, 1, TRIED_THRICE + ["apt-get install"],
                  AGAIN_LATER.replace("-security", ""), id="all fail on the release's list mid-update"),
-    pytest.param(3, OFFLINE, 100, 1, INSTALLED_TWICE,
+    pytest.param(3, OFFLINE, 100, RELEASE, 1, INSTALLED_TWICE,
                  "setup.sh: could not install: apt-get update failed on the package list "
                  "hibiscus-security/main (i386) (see above).", id="all fail otherwise"),
-    pytest.param(0, "", 100, 1, ["apt-get update", "apt-get install"], "",
+    pytest.param(0, "", 100, RELEASE, 1, ["apt-get update", "apt-get install"], "",
                  id="the update passes, the install fails"),
 ]
 
 
-@pytest.mark.parametrize("failures, error, install, code, calls, last_line", CASES)
-def test_setup_retries_the_update_then_installs_or_says_why_not(tmp_path, failures, error,
-                                                                install, code, calls, last_line):
+@pytest.mark.parametrize("failures, error, install, release, code, calls, last_line", CASES)
+def test_setup_retries_the_update_then_installs_or_says_why_not(
+        tmp_path, failures, error, install, release, code, calls, last_line):
     for name, body in STAND_INS.items():
         (tmp_path / name).write_text("#!/bin/bash\n" + body + "\n")
         (tmp_path / name).chmod(0o755)
+    if release is not None:
+        (tmp_path / "os-release").write_text(release)
     env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
+               OS_RELEASE=str(tmp_path / "os-release"),
                UPDATE_FAILURES=str(failures), UPDATE_ERROR=error, INSTALL_STATUS=str(install))
     run = subprocess.run(["bash", SCRIPT], env=env, capture_output=True, text=True, timeout=60)
     assert run.returncode == code, run.stderr
