@@ -14,7 +14,8 @@
 # signatures attached, as anyone can rebuild the release: it must give the
 # first's downloads. --keep copies the first build's downloads, checksums
 # and signatures into DIR, to publish, once every comparison has held: DIR
-# must be new or empty, and after a difference nothing is kept.
+# must be new or empty, is taken at the start so that no other run can use
+# it meanwhile, and after a failed build or a difference nothing is kept.
 # --signed rebuilds the commit unsigned, attaches the signatures published in
 # the folder RELEASE (NAME.p7s beside the downloads) and compares the result
 # with RELEASE's downloads: only signed downloads built from this source come
@@ -37,14 +38,38 @@ while [ $# -gt 0 ]; do
     shift 2
 done
 [ -z "$release" ] || [ -z "$keep" ] || usage
+
 # A release folder holds one release alone: an earlier run's signatures
-# must never sit beside another's downloads.
-if [ -n "$keep" ] && { [ -e "$keep" ] && ! [ -d "$keep" ] || [ -n "$(ls -A "$keep" 2>/dev/null)" ]; }; then
-    echo "reproduce.sh: $keep is not an empty folder: a release is kept only in a new or empty one" >&2
-    exit 2
-fi
+# must never sit beside another's downloads. Checked now, the folder could
+# be taken by another run before the files are written minutes later, so it
+# is claimed now: made, and marked with a file that only one run can create
+# (noclobber), which shows it taken to any other run.
+marker=.reproduce-running
+claimed=""
+created=0
+claim() {
+    if ! [ -e "$keep" ]; then mkdir -- "$keep" && created=1; fi
+    (set -C && : >"$keep/$marker") 2>/dev/null && claimed=$keep/$marker
+    if [ -z "$claimed" ] || [ "$(ls -A -- "$keep")" != "$marker" ]; then
+        echo "reproduce.sh: $keep is not an empty folder: a release is kept only in a new or empty one" >&2
+        exit 2
+    fi
+}
+# unclaim: a run that keeps nothing takes away what its claim made. It runs
+# in the EXIT trap, where a failing command would change the exit status.
+unclaim() {
+    rm -f -- "$claimed"
+    [ "$created" -eq 0 ] || rmdir -- "$keep" 2>/dev/null || true
+}
 work=$(mktemp -d "${TMPDIR:-/tmp}/reproduce-XXXXXX")
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work"; [ -z "$claimed" ] || unclaim' EXIT
+[ -z "$keep" ] || claim
+
+# fail WHAT: the last line of a run that ends without a release.
+fail() {
+    echo "reproduce.sh: $1${keep:+, so nothing is kept in $keep}" >&2
+    exit 1
+}
 
 # build FOLDER TZ UMASK [CMAKE-OPTION...]: a clean clone of the last commit,
 # built with only what the downloads need. Each step is chained, as set -e
@@ -83,10 +108,11 @@ published() {
     (cd "$1" && shopt -s nullglob && printf '%s\n' *-win32.zip *-setup.exe SHA256SUMS *.p7s)
 }
 
-# attach_and_compare RELEASE FOLDER: an unsigned build in FOLDER with
-# RELEASE's signatures attached gives RELEASE's downloads and checksums.
+# attach_and_compare RELEASE FOLDER BUILD: an unsigned build in FOLDER with
+# RELEASE's signatures attached gives RELEASE's downloads and checksums; if
+# it fails, it is named as BUILD.
 attach_and_compare() {
-    build "$2" Pacific/Kiritimati 077 -DSIGN_COMMAND= -DATTACH_SIGNATURES="$1" || return
+    build "$2" Pacific/Kiritimati 077 -DSIGN_COMMAND= -DATTACH_SIGNATURES="$1" || fail "$3 failed"
     echo "reproduce: built unsigned, with the signatures in $1 attached"
     local built="$2/build/packages" names
     mapfile -t names < <(published "$built")
@@ -94,28 +120,27 @@ attach_and_compare() {
 }
 
 if [ -n "$release" ]; then
-    attach_and_compare "$release" "$work/attached"
+    attach_and_compare "$release" "$work/attached" "the build" ||
+        fail "the build differs from the release in $release"
     exit
 fi
 
-build "$work/first" UTC 022
+build "$work/first" UTC 022 || fail "the first build failed"
 first="$work/first/build"
 mapfile -t names < <(published "$first/packages")
 second="$work/second/clone of the same commit"
 status=0
 if [ -n "${SIGN_COMMAND:-}" ]; then
-    attach_and_compare "$first/packages" "$second" || status=1
+    attach_and_compare "$first/packages" "$second" "the second build" || status=1
     compare "$first" "$second/build" stage/MorvanePiano.exe || status=1
 else
-    build "$second" Pacific/Kiritimati 077
+    build "$second" Pacific/Kiritimati 077 || fail "the second build failed"
     compare "$first" "$second/build" stage/MorvanePiano.exe "${names[@]/#/packages/}" || status=1
 fi
-if [ "$status" -ne 0 ]; then
-    [ -z "$keep" ] || echo "reproduce.sh: the builds differ, so nothing is kept in $keep" >&2
-    exit "$status"
-fi
+[ "$status" -eq 0 ] || fail "the builds differ"
 if [ -n "$keep" ]; then
-    mkdir -p "$keep"
     cp -- "${names[@]/#/$first/packages/}" "$keep"
+    rm -- "$claimed"
+    claimed=""
     echo "reproduce: kept ${names[*]} in $keep"
 fi
