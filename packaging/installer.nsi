@@ -100,6 +100,9 @@ Section "Install"
     ClearErrors
     WriteUninstaller "$INSTDIR\${UNINSTALLER}"
     !insertmacro STOP_ON_ERRORS "The uninstaller could not be written to $INSTDIR."
+    ; Measuring leaves the error flag set, so the steps below start afresh.
+    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
+    ClearErrors
 
     ; The piano finds its keys folder beside itself, wherever it is
     ; started; the shortcut starts it in its own folder (the output path
@@ -121,11 +124,8 @@ Section "Install"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S _?=$INSTDIR'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-    !insertmacro STOP_ON_ERRORS "The shortcut or the entry in the list of installed programs could not be written."
-    ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
-    ClearErrors
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
-    !insertmacro STOP_ON_ERRORS "The entry in the list of installed programs could not be written."
+    !insertmacro STOP_ON_ERRORS "The shortcut or the entry in the list of installed programs could not be written."
 SectionEnd
 
 ; Removes what the installer made, by name, and nothing else: a folder the

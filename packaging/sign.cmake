@@ -10,19 +10,24 @@
 # OPENSSL, SOURCE_DATE_EPOCH, PRODUCT_NAME, MAKER_NAME and HOME_PAGE.
 include(${SETTINGS})
 
-# Stops the build with `message`, first removing the signature check's
-# temporary files: the installer's FILE sits beside the downloads.
+# The check's temporary files, beside FILE: the signature as PEM, and the
+# certificates it is checked against.
+set(signature ${FILE}.signature.pem)
+set(anchors ${FILE}.anchors.pem)
+
+# Stops the build with `message`, first removing the check's temporary
+# files: the installer's FILE sits beside the downloads.
 function(stop message)
-    file(REMOVE ${FILE}.signature.pem ${FILE}.anchors.pem ${FILE}.anchors.pem.one)
+    file(REMOVE ${signature} ${anchors} ${anchors}.one)
     message(FATAL_ERROR "${message}")
 endfunction()
 
-# Writes to `anchors` every certificate that the PKCS#7 signature in the PEM
-# file `signature` carries, each marked as trusted. Checked against these
-# alone, a signature shows that it is whole and was made with the key of the
-# certificate it names, whose chain it carries; whether the chain's root
-# deserves trust is Windows' to judge, not this machine's.
-function(write_carried_anchors signature anchors subject)
+# Writes to the anchors file every certificate that the signature's PEM file
+# carries, each marked as trusted. Checked against these alone, a signature
+# shows that it is whole and was made with the key of the certificate it
+# names, whose chain it carries; whether the chain's root deserves trust is
+# Windows' to judge, not this machine's.
+function(write_carried_anchors subject)
     execute_process(COMMAND ${OPENSSL} pkcs7 -in ${signature} -print_certs
         OUTPUT_VARIABLE carried RESULT_VARIABLE failed ERROR_QUIET)
     string(REGEX MATCHALL "-----BEGIN CERTIFICATE-----[^-]+-----END CERTIFICATE-----"
@@ -48,14 +53,12 @@ endfunction()
 # SHA-1 signatures), by a certificate in the maker's name, which the guide
 # names as the signer. `subject` says whose signature it is.
 function(check_signature subject)
-    set(signature ${FILE}.signature.pem)
-    set(anchors ${FILE}.anchors.pem)
     execute_process(COMMAND ${OSSLSIGNCODE} extract-signature -pem -in ${FILE} -out ${signature}
         RESULT_VARIABLE failed OUTPUT_QUIET ERROR_QUIET)
     if(failed)
         stop("${NAME} carries no signature")
     endif()
-    write_carried_anchors(${signature} ${anchors} "${subject}")
+    write_carried_anchors("${subject}")
     # Newer osslsigncode fetches the certificates' revocation lists from the
     # network unless told not to; a build judges the signature as it stands.
     execute_process(COMMAND ${OSSLSIGNCODE} verify --help OUTPUT_VARIABLE help ERROR_VARIABLE help)
@@ -101,18 +104,17 @@ if(ATTACH_SIGNATURES)
     # those roots do hold it, newer versions go on to fetch revocation lists
     # from the network, with no option to stop them; given no trusted
     # certificate at all, osslsigncode verifies no chain and goes nowhere.
-    set(signature ${ATTACH_SIGNATURES}/${NAME}.p7s)
-    set(no_roots ${FILE}.anchors.pem)
-    file(WRITE ${no_roots} "")
-    execute_process(COMMAND ${OSSLSIGNCODE} attach-signature -CAfile ${no_roots}
-        -TSA-CAfile ${no_roots} -sigin ${signature} -in ${FILE} -out ${signed}
+    set(published ${ATTACH_SIGNATURES}/${NAME}.p7s)
+    file(WRITE ${anchors} "")
+    execute_process(COMMAND ${OSSLSIGNCODE} attach-signature -CAfile ${anchors}
+        -TSA-CAfile ${anchors} -sigin ${published} -in ${FILE} -out ${signed}
         OUTPUT_VARIABLE report ERROR_VARIABLE errors)
-    file(REMOVE ${no_roots})
+    file(REMOVE ${anchors})
     if(NOT EXISTS ${signed})
-        stop("the signature ${signature} could not be attached to ${NAME}:\n${report}${errors}")
+        stop("the signature ${published} could not be attached to ${NAME}:\n${report}${errors}")
     endif()
     file(RENAME ${signed} ${FILE})
-    check_signature("the signature ${signature}, attached to ${NAME},")
+    check_signature("the signature ${published}, attached to ${NAME},")
     return()
 endif()
 

@@ -5,6 +5,7 @@ program it installed played, and its uninstaller run. The installer's tests
 share one installation and run in file order: the last one uninstalls.
 Each runs on the build's unsigned release and on a release signed with a
 throwaway certificate authority's code-signing certificate."""
+import functools
 import os
 import re
 import shlex
@@ -112,7 +113,7 @@ def signing_key(tmp_path_factory):
            "-out", "ca.crt", *AUTHORITY)
     return types.SimpleNamespace(folder=folder, ca=os.path.join(folder, "ca.crt"),
                                  options=issue_signer(folder, BUILT["MAKER_NAME"], "signer.p12"),
-                                 issue=lambda *names: issue_signer(folder, *names))
+                                 issue=functools.partial(issue_signer, folder))
 
 
 SIGN = os.path.join(ROOT, "tools", "sign.sh")
@@ -188,11 +189,11 @@ SIGN_STEP_CASES = [
                  id="signed with the maker's certificate"),
     pytest.param(lambda key, scratch: ([SIGN, *key.issue("Someone Else", "other.p12")], ""),
                  '"Someone Else"', id="signed with a certificate in another name"),
-    pytest.param(lambda key, scratch: ([SIGN, *key.issue(BUILT["MAKER_NAME"], "chained.p12", "",
-                                                         "Throwaway Intermediate CA")], ""), None,
+    pytest.param(lambda key, scratch: ([SIGN, *key.issue(BUILT["MAKER_NAME"], "chained.p12",
+                                                         issuer="Throwaway Intermediate CA")], ""), None,
                  id="signed with a certificate from an intermediate authority"),
     pytest.param(lambda key, scratch: ([SIGN, *key.issue("Someone Else", "other.p12",
-                                                         f"/O={BUILT['MAKER_NAME']}")], ""),
+                                                         subject=f"/O={BUILT['MAKER_NAME']}")], ""),
                  '"Someone Else"', id="signed with a certificate only in the maker's organisation"),
     pytest.param(lambda key, scratch: (["bash", "-c", SHA1_SIGNER, key.options[1],
                                         key.options[3]], ""), "SHA1",
