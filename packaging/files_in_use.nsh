@@ -35,9 +35,14 @@
 ; at once); Cancel stops with nothing changed. Waits until its process has
 ; ended, for PIANO_CLOSE_TIMEOUT_MS at most.
 Function ${un}ClosePiano
+    Push $0
+    Push $1
+    Push $2
+    Push $3
+    Push $4
     FindWindow $0 "${WINDOW_CLASS}" "${PRODUCT_NAME}"
     ${If} $0 == 0
-        Return
+        Goto closed
     ${EndIf}
     MessageBox MB_OKCANCEL|MB_ICONINFORMATION \
         "${PRODUCT_NAME} is running. It will be closed, so that its files can be ${VERB}.$\r$\n$\r$\nClick OK to close it and go on, or Cancel to stop with nothing changed." \
@@ -50,7 +55,7 @@ close:
     ${If} $2 P<> 0
         System::Call "kernel32::WaitForSingleObject(p r2, i ${PIANO_CLOSE_TIMEOUT_MS})"
         System::Call "kernel32::CloseHandle(p r2)"
-        Return
+        Goto closed
     ${EndIf}
     ; A process that this one may not wait on is waited for all the same,
     ; as long, until its window has gone and its program file is free.
@@ -58,11 +63,19 @@ close:
         Push "$INSTDIR\${EXE_NAME}"
         Call ${un}IsFileHeld
         Pop $4
-        IsWindow $0 +2
-        StrCmp $4 0 closed
+        IsWindow $0 still_open
+        ${If} $4 = 0
+            ${ExitFor}
+        ${EndIf}
+    still_open:
         Sleep ${PIANO_CLOSE_POLL_MS}
     ${Next}
 closed:
+    Pop $4
+    Pop $3
+    Pop $2
+    Pop $1
+    Pop $0
 FunctionEnd
 
 ; Takes a path from the stack and gives back 1 if the file there is held
