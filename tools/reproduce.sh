@@ -14,8 +14,9 @@
 # signatures attached, as anyone can rebuild the release: it must give the
 # first's downloads. --keep copies the first build's downloads, checksums
 # and signatures into DIR, to publish, once every comparison has held: DIR
-# must be new or empty, is taken at the start so that no other run can use
-# it meanwhile, and after a failed build or a difference nothing is kept.
+# must be new or empty, is made with any missing parents and taken at the
+# start so that no other run can use it meanwhile, and after a failed build
+# or a difference nothing is kept, and what the run made is taken away.
 # --signed rebuilds the commit unsigned, attaches the signatures published in
 # the folder RELEASE (NAME.p7s beside the downloads) and compares the result
 # with RELEASE's downloads: only signed downloads built from this source come
@@ -46,23 +47,37 @@ done
 # (noclobber), which shows it taken to any other run.
 marker=.reproduce-running
 claimed=""
-created=0
+made=()
+# make_folder DIR: DIR and its missing parents, as mkdir -p does, one at a
+# time so that made lists, deepest first, only the folders this run made:
+# one that another run makes meanwhile is used but never taken away.
+make_folder() {
+    local parent
+    parent=$(dirname -- "$1")
+    [ -e "$1" ] || [ "$parent" = "$1" ] || make_folder "$parent" || return
+    if mkdir -- "$1" 2>/dev/null; then made=("$1" "${made[@]}"); else [ -d "$1" ]; fi
+}
 claim() {
-    if ! [ -e "$keep" ]; then mkdir -- "$keep" && created=1; fi
+    if ! make_folder "$keep" || ! [ -w "$keep" ]; then
+        echo "reproduce.sh: cannot make or write to $keep" >&2
+        exit 2
+    fi
     (set -C && : >"$keep/$marker") 2>/dev/null && claimed=$keep/$marker
     if [ -z "$claimed" ] || [ "$(ls -A -- "$keep")" != "$marker" ]; then
         echo "reproduce.sh: $keep is not an empty folder: a release is kept only in a new or empty one" >&2
         exit 2
     fi
 }
-# unclaim: a run that keeps nothing takes away what its claim made. It runs
-# in the EXIT trap, where a failing command would change the exit status.
+# unclaim: a run that keeps nothing takes away what its claim made, up to
+# the first folder that something else has since been put in. It runs in
+# the EXIT trap, where a failing command would change the exit status.
 unclaim() {
-    rm -f -- "$claimed"
-    [ "$created" -eq 0 ] || rmdir -- "$keep" 2>/dev/null || true
+    [ -z "$claimed" ] || rm -f -- "$claimed"
+    local folder
+    for folder in "${made[@]}"; do rmdir -- "$folder" 2>/dev/null || break; done
 }
 work=$(mktemp -d "${TMPDIR:-/tmp}/reproduce-XXXXXX")
-trap 'rm -rf "$work"; [ -z "$claimed" ] || unclaim' EXIT
+trap 'rm -rf "$work"; unclaim' EXIT
 [ -z "$keep" ] || claim
 
 # fail WHAT: the last line of a run that ends without a release.
@@ -142,5 +157,6 @@ if [ -n "$keep" ]; then
     cp -- "${names[@]/#/$first/packages/}" "$keep"
     rm -- "$claimed"
     claimed=""
+    made=()
     echo "reproduce: kept ${names[*]} in $keep"
 fi

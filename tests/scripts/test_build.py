@@ -35,11 +35,11 @@ REPRODUCE = os.path.join(ROOT, "tools", "reproduce.sh")
 # clone, or with $DIFFER set differ by the build's time zone, which
 # reproduce.sh sets apart for its two builds; with $DIFFER "fails" the second
 # build fails. With $RIVAL set the first build runs $RIVAL for the same
-# folder and fails if that keeps a release.
+# folder and fails unless that is refused (exit status 2).
 BUILD_STAND_IN = """#!/bin/bash
 [ "$1" = --build ] || exit 0
 [ "$TZ" = UTC ] || [ "$DIFFER" != fails ] || exit 1
-[ "$TZ" != UTC ] || [ -z "$RIVAL" ] || ! RIVAL= "$RIVAL" --keep "$KEEP" >/dev/null 2>&1 || exit 1
+[ "$TZ" != UTC ] || [ -z "$RIVAL" ] || { RIVAL= "$RIVAL" --keep "$KEEP" >/dev/null 2>&1; [ $? = 2 ]; } || exit 1
 mkdir -p build/packages build/stage && cd build
 echo >stage/MorvanePiano.exe
 for name in P-win32.zip P-setup.exe ${SIGN_COMMAND:+MorvanePiano.exe.p7s}; do
@@ -49,39 +49,50 @@ cd packages && sha256sum P-win32.zip P-setup.exe >SHA256SUMS
 """
 RELEASE = ["P-setup.exe", "P-win32.zip", "SHA256SUMS"]
 
-# Each row: whether the builds differ, the environment's other settings, what
-# the folder to keep the release in holds beforehand (None: it does not
-# exist), then reproduce.sh's exit status and what the folder holds afterwards.
+# Each row: whether the builds differ, the environment's other settings, the
+# folder to keep the release in (in "file/", a regular file, it cannot be
+# made), what it holds beforehand (None: it does not exist), then
+# reproduce.sh's exit status and what the folder holds afterwards.
 SIGNED = {"SIGN_COMMAND": "sign"}
 KEEP_CASES = [
-    pytest.param("", {}, None, 0, RELEASE, id="into a new folder"),
-    pytest.param("", {}, [], 0, RELEASE, id="into an empty folder"),
-    pytest.param("", {}, ["MorvanePiano.exe.p7s"], 2, ["MorvanePiano.exe.p7s"],
+    pytest.param("", {}, "release", None, 0, RELEASE, id="into a new folder"),
+    pytest.param("", {}, "release", [], 0, RELEASE, id="into an empty folder"),
+    pytest.param("", {}, "release", ["MorvanePiano.exe.p7s"], 2, ["MorvanePiano.exe.p7s"],
                  id="into a folder that holds an earlier signature"),
-    pytest.param("yes", {}, None, 1, None, id="builds that differ"),
-    pytest.param("yes", SIGNED, [], 1, [], id="signed builds that differ"),
-    pytest.param("fails", SIGNED, None, 1, None, id="a second build that fails"),
-    pytest.param("", {"RIVAL": REPRODUCE}, None, 0, RELEASE, id="a second run for the folder"),
+    pytest.param("yes", {}, "release", None, 1, None, id="builds that differ"),
+    pytest.param("yes", SIGNED, "release", [], 1, [], id="signed builds that differ"),
+    pytest.param("fails", SIGNED, "release", None, 1, None, id="a second build that fails"),
+    pytest.param("", {"RIVAL": REPRODUCE}, "release", None, 0, RELEASE,
+                 id="a second run for the folder"),
+    pytest.param("", {}, "new/release", None, 0, RELEASE, id="into a new folder in a new folder"),
+    pytest.param("yes", {}, "new/release", None, 1, None, id="builds that differ, in a new folder"),
+    pytest.param("", {}, "file/release", None, 2, None, id="into a folder that cannot be made"),
+    pytest.param("fails", {}, "release", None, 1, None, id="an unsigned second build that fails"),
 ]
 
 
-@pytest.mark.parametrize("differ, settings, before, code, after", KEEP_CASES)
+@pytest.mark.parametrize("differ, settings, folder, before, code, after", KEEP_CASES)
 def test_reproduce_keeps_a_release_only_once_proven_and_into_a_new_or_empty_folder(
-        tmp_path, differ, settings, before, code, after):
+        tmp_path, differ, settings, folder, before, code, after):
     (tmp_path / "bin").mkdir()
     (tmp_path / "bin" / "cmake").write_text(BUILD_STAND_IN)
     (tmp_path / "bin" / "cmake").chmod(0o755)
-    keep = tmp_path / "release"
+    (tmp_path / "file").write_text("not a folder")
+    keep = tmp_path / folder
     if before is not None:
         keep.mkdir()
         for name in before:
             (keep / name).write_text("an earlier release")
+    there = set(os.listdir(tmp_path))
     env = dict(os.environ, PATH=f"{tmp_path / 'bin'}:{os.environ['PATH']}", DIFFER=differ,
                SIGN_COMMAND="", KEEP=str(keep)) | settings
     run = subprocess.run([REPRODUCE, "--keep", str(keep)], env=env, capture_output=True,
                          text=True, timeout=120)
     assert run.returncode == code, run.stdout + run.stderr
     assert (sorted(os.listdir(keep)) if keep.exists() else None) == after
+    assert after is not None or set(os.listdir(tmp_path)) == there, "left behind"
     if code == 1:
         said = "the second build failed" if differ == "fails" else "the builds differ"
         assert run.stderr.splitlines()[-1] == f"reproduce.sh: {said}, so nothing is kept in {keep}"
+    if code == 2 and before is None:
+        assert run.stderr.splitlines()[-1] == f"reproduce.sh: cannot make or write to {keep}"
