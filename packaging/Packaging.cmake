@@ -101,13 +101,19 @@ file(MAKE_DIRECTORY ${stage_root})
 list(TRANSFORM package_key_names PREPEND keys/ OUTPUT_VARIABLE zip_members)
 list(PREPEND zip_members $<TARGET_FILE_NAME:MorvanePiano> ${PACKAGE_DOCS})
 list(TRANSFORM zip_members PREPEND ${zip_top}/)
-# A signed release's executable is signed here, before either package takes it.
+# The uninstaller goes into the installer alone, so it is staged beside the
+# zip's folder.
 set(exe_name $<TARGET_FILE_NAME:MorvanePiano>)
-set(sign_exe "")
+set(uninstaller_name $<TARGET_FILE_NAME:MorvaneUninstall>)
+# A signed release's programs are signed here, before either package takes them.
+set(sign_programs "")
 set(signing_inputs "")
 if(signed)
-    set(sign_exe COMMAND ${CMAKE_COMMAND} -DSETTINGS=${sign_settings}
-        -DFILE=${stage_top}/${exe_name} -DNAME=${exe_name} -P ${sign_script})
+    set(sign_programs
+        COMMAND ${CMAKE_COMMAND} -DSETTINGS=${sign_settings}
+            -DFILE=${stage_top}/${exe_name} -DNAME=${exe_name} -P ${sign_script}
+        COMMAND ${CMAKE_COMMAND} -DSETTINGS=${sign_settings}
+            -DFILE=${stage_root}/${uninstaller_name} -DNAME=${uninstaller_name} -P ${sign_script})
     set(signing_inputs ${sign_settings} ${sign_script})
 endif()
 # The key behind a signing command can change while its text stays the same
@@ -125,14 +131,16 @@ add_custom_command(OUTPUT ${stage_stamp}
     COMMAND ${CMAKE_COMMAND} -E make_directory ${stage_top}/keys
     COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MorvanePiano> ${package_docs_full} ${stage_top}
     COMMAND ${CMAKE_COMMAND} -E copy ${KEY_SOUNDS} ${stage_top}/keys
-    ${sign_exe}
+    COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_FILE:MorvaneUninstall> ${stage_root}
+    ${sign_programs}
     # The executable's mode is set outright, whatever the signing left it.
     COMMAND ${CHMOD} -R u=rwX,go=rX ${zip_top}
     COMMAND ${CHMOD} 755 ${zip_top}/${exe_name}
     COMMAND ${TOUCH} -d @${SOURCE_DATE_EPOCH} ${zip_members} ${zip_top}/keys ${zip_top}
+        ${uninstaller_name}
     COMMAND ${CMAKE_COMMAND} -E touch ${stage_stamp}
     WORKING_DIRECTORY ${stage_root}
-    DEPENDS MorvanePiano ${KEY_SOUNDS} ${package_docs_full} ${signing_inputs}
+    DEPENDS MorvanePiano MorvaneUninstall ${KEY_SOUNDS} ${package_docs_full} ${signing_inputs}
     COMMENT "Staging the packages' files"
     VERBATIM)
 
@@ -175,7 +183,7 @@ file(GENERATE OUTPUT ${package_files_nsh} CONTENT "${nsh}")
 
 find_program(MAKENSIS makensis)
 if(MAKENSIS)
-    # A signed release's uninstaller is signed as NSIS builds it, before the
+    # A signed release's remover is signed as NSIS builds it, before the
     # installer takes it in, and the installer last.
     set(nsis_signing "")
     if(signed)
@@ -194,6 +202,9 @@ if(MAKENSIS)
             -DWINDOW_CLASS=${WINDOW_CLASS_NAME}
             -DEXE_PATH=${stage_top}/$<TARGET_FILE_NAME:MorvanePiano>
             -DEXE_NAME=$<TARGET_FILE_NAME:MorvanePiano>
+            -DUNINSTALLER_PATH=${stage_root}/${uninstaller_name}
+            -DUNINSTALLER=${uninstaller_name}
+            -DREMOVER=${REMOVER_NAME}
             -DICON=${PROJECT_SOURCE_DIR}/res/app.ico
             -DLICENSE_FILE=${PROJECT_SOURCE_DIR}/LICENSE
             -DFILE_LIST=${package_files_nsh}

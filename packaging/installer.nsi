@@ -4,9 +4,13 @@
 ;
 ; Every name and number comes from the build (packaging/Packaging.cmake) as a
 ; define: PRODUCT_NAME, APP_ID, VERSION (four parts), PUBLISHER, HOME_PAGE,
-; WINDOW_CLASS, EXE_PATH, EXE_NAME, ICON, LICENSE_FILE, FILE_LIST (the
-; INSTALL_FILES, CHECK_FILES and REMOVE_FILES macros naming every other file)
-; and OUTFILE.
+; WINDOW_CLASS, EXE_PATH, EXE_NAME, UNINSTALLER_PATH, UNINSTALLER, REMOVER,
+; ICON, LICENSE_FILE, FILE_LIST (the INSTALL_FILES, CHECK_FILES and
+; REMOVE_FILES macros naming every other file) and OUTFILE.
+;
+; The list of installed programs starts UNINSTALLER, a program of the
+; project's own, which runs REMOVER, this script's uninstaller, in place and
+; waits for it, then deletes them both once they have ended.
 
 Unicode true
 RequestExecutionLevel admin
@@ -19,7 +23,6 @@ SetCompressor /SOLID lzma
 !include "${__FILEDIR__}/files_in_use.nsh"
 
 !define FILES_LEFT "Some files could not be removed; run the uninstaller again to remove them."
-!define MOVEFILE_DELAY_UNTIL_REBOOT 4
 
 ; Stops the run with a message and NSIS's exit code 2, after a step that
 ; failed: never a success over work not done.
@@ -38,14 +41,13 @@ SetCompressor /SOLID lzma
 AllowSkipFiles off
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP_ID}"
-!define UNINSTALLER "Uninstall.exe"
 
 ; A signed release (SIGN_SCRIPT, SIGN_SETTINGS, CMAKE and SETUP_NAME given)
-; signs the uninstaller as it is built, before the installer takes it in,
-; and the installer last.
+; signs the remover as it is built, before the installer takes it in, and
+; the installer last; the build signs the uninstaller before that.
 !ifdef SIGN_SCRIPT
     !define SIGN_STEP '"${CMAKE}" "-DSETTINGS=${SIGN_SETTINGS}" "-DFILE=%1"'
-    !uninstfinalize '${SIGN_STEP} -DNAME=${UNINSTALLER} -P "${SIGN_SCRIPT}"' = 0
+    !uninstfinalize '${SIGN_STEP} -DNAME=${REMOVER} -P "${SIGN_SCRIPT}"' = 0
     !finalize '${SIGN_STEP} -DNAME=${SETUP_NAME} -P "${SIGN_SCRIPT}"' = 0
 !endif
 
@@ -93,12 +95,15 @@ Section "Install"
     !insertmacro CHECK_FILE "" "$INSTDIR\${EXE_NAME}"
     !insertmacro CHECK_FILES ""
     !insertmacro CHECK_FILE "" "$INSTDIR\${UNINSTALLER}"
+    !insertmacro CHECK_FILE "" "$INSTDIR\${REMOVER}"
 
     SetOutPath "$INSTDIR"
     File "/oname=${EXE_NAME}" "${EXE_PATH}"
     !insertmacro INSTALL_FILES
+    SetOutPath "$INSTDIR"
+    File "/oname=${UNINSTALLER}" "${UNINSTALLER_PATH}"
     ClearErrors
-    WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+    WriteUninstaller "$INSTDIR\${REMOVER}"
     !insertmacro STOP_ON_ERRORS "The uninstaller could not be written to $INSTDIR."
     ; Measuring leaves the error flag set, so the steps below start afresh.
     ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -110,18 +115,17 @@ Section "Install"
     SetOutPath "$INSTDIR"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE_NAME}" "" "$INSTDIR\${EXE_NAME}" 0
 
-    ; The programs list runs the uninstaller in place (_?=, the rest of the
-    ; line, unquoted), so that it returns only once it has finished and with
-    ; its own exit code: started plainly, it would hand over to a copy of
-    ; itself and return 0 at once.
+    ; The uninstaller waits for the removal and ends with its exit code,
+    ; however it is started: switches that a caller appends to these lines
+    ; are its own to read, and only /S changes anything.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${EXE_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "URLInfoAbout" "${HOME_PAGE}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}" _?=$INSTDIR'
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S _?=$INSTDIR'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
@@ -132,66 +136,54 @@ SectionEnd
 ; user added files to stays, with those files. Nothing is removed until
 ; every file can be, and a file that still could not be, or the entry,
 ; stops the run with NSIS's exit code 2, keeping the entry and the
-; uninstaller to remove them by later. The uninstaller itself is not
-; checked: run in place (_?=), it holds its own file.
+; uninstaller to remove them by later.
+;
+; Run in place by the uninstaller, as the programs list has it, the remover
+; leaves its own file, the uninstaller's and their folder for the
+; uninstaller to delete once both have ended. Started by its name alone, it
+; runs as a copy under TEMP, and removes them itself, once the entry is gone.
 Section "Uninstall"
     Call un.ClosePiano
     !insertmacro CHECK_FILE "un." "$INSTDIR\${EXE_NAME}"
     !insertmacro CHECK_FILES "un."
+    ${If} $EXEDIR != $INSTDIR
+        !insertmacro CHECK_FILE "un." "$INSTDIR\${UNINSTALLER}"
+        !insertmacro CHECK_FILE "un." "$INSTDIR\${REMOVER}"
+    ${EndIf}
 
     ClearErrors
     Delete "${SHORTCUT}"
     !insertmacro REMOVE_FILES
     Delete "$INSTDIR\${EXE_NAME}"
     !insertmacro STOP_ON_ERRORS "${FILES_LEFT}"
-    Call un.RemoveUninstaller
-    !insertmacro STOP_ON_ERRORS "${FILES_LEFT}"
     ; No process can remove its own current folder.
     SetOutPath "$TEMP"
     RMDir "$INSTDIR\keys"
-    ${If} ${FileExists} "$INSTDIR\${UNINSTALLER}"
-        RMDir /REBOOTOK "$INSTDIR"
-    ${Else}
-        RMDir "$INSTDIR"
-    ${EndIf}
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     ClearErrors
     EnumRegValue $0 HKLM "${UNINSTALL_KEY}" 0
     ${IfNot} ${Errors}
         !insertmacro STOP "The entry in the list of installed programs could not be removed."
     ${EndIf}
-    Call un.RemoveOwnCopyAtRestart
+    ${If} $EXEDIR != $INSTDIR
+        Delete "$INSTDIR\${UNINSTALLER}"
+        Delete "$INSTDIR\${REMOVER}"
+        RMDir "$INSTDIR"
+        Call un.RemoveOwnCopyAtRestart
+    ${EndIf}
 SectionEnd
 
-; Windows deletes no running program's file, and the uninstaller run in
-; place, as the programs list runs it, is one; nor does it let that file be
-; moved while the uninstaller holds it open to read itself. Its file is then
-; left to be deleted at the next restart, and its folder after it. Sets the
-; error flag if it can do neither.
-Function un.RemoveUninstaller
-    ClearErrors
-    Delete "$INSTDIR\${UNINSTALLER}"
-    IfErrors 0 done
-    System::Call "kernel32::MoveFileExW(w '$INSTDIR\${UNINSTALLER}', p 0, i ${MOVEFILE_DELAY_UNTIL_REBOOT}) i.r0"
-    ClearErrors
-    ${If} $0 = 0
-        SetErrors
-    ${Else}
-        DetailPrint "Delete on reboot: $INSTDIR\${UNINSTALLER}"
-    ${EndIf}
-done:
-FunctionEnd
-
 Function un.onUninstFailed
-    Call un.RemoveOwnCopyAtRestart
+    ${If} $EXEDIR != $INSTDIR
+        Call un.RemoveOwnCopyAtRestart
+    ${EndIf}
 FunctionEnd
 
-; Started by its name alone, without _?=, the uninstaller runs as a copy in
-; a folder of its own under TEMP, and that copy is deleted at the next
-; restart; but its folder was put on the restart's list first, while not
-; yet empty, so it would stay. Putting the folder on the list again, after
-; the copy, lets the restart remove it too.
+; Started by its name alone, the remover runs as a copy in a folder of its
+; own under TEMP, and that copy is deleted at the next restart; but its
+; folder was put on the restart's list first, while not yet empty, so it
+; would stay. Putting the folder on the list again, after the copy, lets the
+; restart remove it too.
 Function un.RemoveOwnCopyAtRestart
-    StrCmp "$EXEDIR" "$INSTDIR" +2
-        RMDir /REBOOTOK "$EXEDIR"
+    RMDir /REBOOTOK "$EXEDIR"
 FunctionEnd

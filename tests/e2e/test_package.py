@@ -5,12 +5,14 @@ program it installed played, and its uninstaller run. The installer's tests
 share one installation and run in file order: the last one uninstalls.
 Each runs on the build's unsigned release and on a release signed with a
 throwaway certificate authority's code-signing certificate."""
+import contextlib
 import functools
 import os
 import re
 import shlex
 import shutil
 import signal
+import socket
 import struct
 import subprocess
 import sys
@@ -45,7 +47,10 @@ SOURCES = dict({EXE_NAME: os.path.join(STAGE, EXE_NAME),
                 GUIDE: os.path.join(os.path.dirname(PACKAGES), "generated", GUIDE)},
                **{name: os.path.join(ROOT, name) for name in DOCS[1:] + KEYS})
 UNINSTALL_KEY = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\MorvanePiano"
+RESTART_KEY = r"HKLM\System\CurrentControlSet\Control\Session Manager"
 START_MENU = r"C:\ProgramData\Microsoft\Windows\Start Menu\Programs"
+# The uninstaller that the programs list starts, and the remover it runs.
+UNINSTALLERS = ["Uninstall.exe", "Remove.exe"]
 
 
 def filled(text, signed):
@@ -243,7 +248,7 @@ def test_a_build_signs_afresh_each_time_and_unsigned_keeps_no_signature(signing_
     renewed = packages()
     # Each signature is taken from its file once signed: a new one, signed again.
     signatures = [name for name in first if name.endswith(".p7s")]
-    assert len(signatures) == 3 and all(first[name] != renewed[name] for name in signatures), \
+    assert len(signatures) == 4 and all(first[name] != renewed[name] for name in signatures), \
         "not signed again"
     unsigned = packages("-DSIGN_COMMAND=")
     assert sorted(unsigned) == sorted(name for name in first if name not in signatures)
@@ -307,7 +312,7 @@ def test_attaching_a_signed_builds_signatures_to_an_unsigned_build_reproduces_it
     assert len(re.findall(r"identical", run.stdout)) == 4, run.stdout
     assert sorted(os.listdir(signed_release.packages)) == sorted(
         [os.path.basename(ZIP), os.path.basename(SETUP), "SHA256SUMS", EXE_NAME + ".p7s",
-         "Uninstall.exe.p7s", os.path.basename(SETUP) + ".p7s"])
+         *[name + ".p7s" for name in UNINSTALLERS], os.path.basename(SETUP) + ".p7s"])
 
 
 def test_downloads_are_signed_as_the_release_is(release, tmp_path):
@@ -389,17 +394,36 @@ def unix_path(prefix, windows_path):
 
 
 def registry_values(prefix, key):
-    """A key's values as {name: text or number}, or None if there is no such key."""
-    result = wine(prefix, "reg", "query", key)
-    if result.returncode != 0:
+    """A key's values as {name: text, number or list of texts}, or None if
+    there is no such key; read from an export, which keeps every letter."""
+    export = os.path.join(prefix.path, "values.reg")
+    with contextlib.suppress(FileNotFoundError):
+        os.remove(export)
+    wine(prefix, "regedit", "/E", export, key.replace("HKLM", "HKEY_LOCAL_MACHINE", 1))
+    if not os.path.exists(export):
         return None
+    lines = open(export, encoding="utf-16").read().replace("\\\n  ", "").splitlines()
     values = {}
-    for line in result.stdout.splitlines():
-        match = re.match(r"\s+(\S+)\s+(REG_\w+)\s*(.*)$", line)
-        if match:
-            name, kind, data = match.groups()
-            values[name] = int(data, 16) if kind == "REG_DWORD" else data
+    for line in lines[lines.index(f"[{key.replace('HKLM', 'HKEY_LOCAL_MACHINE', 1)}]") + 1:]:
+        if line.startswith("["):
+            break
+        match = re.match(r'"((?:[^"\\]|\\.)*)"=(?:"(.*)"|dword:(\w+)|hex\(7\):(.*))$', line)
+        if not match:
+            continue
+        name, text, number, texts = match.groups()
+        if text is not None:
+            values[name] = re.sub(r"\\(.)", r"\1", text)
+        elif number is not None:
+            values[name] = int(number, 16)
+        else:
+            data = bytes.fromhex(texts.replace(",", "")).decode("utf-16-le")
+            values[name] = data.split("\0")[:-2]
     return values
+
+
+def restart_list(prefix):
+    """The files that Windows is to delete or move at the next restart."""
+    return registry_values(prefix, RESTART_KEY).get("PendingFileRenameOperations", [])
 
 
 def read_shortcut(path):
@@ -486,7 +510,7 @@ def installation(release, screen, workdir):
     prefix.env["WINEDLLOVERRIDES"] += ";winemenubuilder.exe=d"
     holder = hold_desktop(prefix)
     try:
-        it = types.SimpleNamespace(prefix=prefix, scratch=scratch, release=release)
+        it = types.SimpleNamespace(prefix=prefix, scratch=scratch, release=release, holder=holder)
         wait_drive_settled(prefix)
         it.before = machine_state(prefix, scratch)
         result = wine(prefix, download(release, SETUP), "/S")
@@ -498,12 +522,23 @@ def installation(release, screen, workdir):
         yield it
     finally:
         prefix.kill()      # the holder with it
-        holder.wait()
+        it.holder.wait()
+
+
+def restart(it):
+    """Shuts the machine down and starts it again, which runs the restart's
+    deletes. The desktop holder, which keeps the prefix's server up between
+    the steps of a test as a running session does, starts again with it:
+    otherwise a new server would boot the prefix, as a restart does."""
+    it.prefix.kill()
+    it.holder.wait()
+    subprocess.run(["wineboot", "-r"], env=it.prefix.env, check=True, timeout=120)
+    it.holder = hold_desktop(it.prefix)
 
 
 def test_silent_install_creates_the_files_shortcut_and_uninstall_entry(installation):
     it = installation
-    folder_files = SHIPPED + ["Uninstall.exe"]
+    folder_files = SHIPPED + UNINSTALLERS
     expected = {on_drive(it.folder), on_drive(it.folder + "\\keys"), on_drive(it.shortcut)}
     expected |= {on_drive(it.folder + "\\" + name.replace("/", "\\")) for name in folder_files}
     assert it.after[0] - it.before[0] == expected
@@ -512,7 +547,7 @@ def test_silent_install_creates_the_files_shortcut_and_uninstall_entry(installat
         assert shipped(it.release, name) in \
             (None, open(unix_path(it.prefix, f"{it.folder}\\{name}"), "rb").read()), \
             f"{name} installed differs from the build's"
-    for name in (EXE_NAME, "Uninstall.exe"):
+    for name in [EXE_NAME] + UNINSTALLERS:
         assert_signed_as_the_release_is(it.release, unix_path(it.prefix, f"{it.folder}\\{name}"),
                                         it.scratch)
 
@@ -529,8 +564,7 @@ def test_silent_install_creates_the_files_shortcut_and_uninstall_entry(installat
     assert entry.pop("Publisher") and entry.pop("URLInfoAbout").startswith("http")
     assert entry == {"DisplayName": PRODUCT, "DisplayVersion": VERSION,
                      "DisplayIcon": f"{it.folder}\\{EXE_NAME}", "InstallLocation": it.folder,
-                     "UninstallString": f"{uninstaller} _?={it.folder}",
-                     "QuietUninstallString": f"{uninstaller} /S _?={it.folder}",
+                     "UninstallString": uninstaller, "QuietUninstallString": f"{uninstaller} /S",
                      "NoModify": 1, "NoRepair": 1}
 
 
@@ -575,35 +609,97 @@ def test_silent_update_closes_the_running_piano_and_replaces_its_program(install
     assert open(exe, "rb").read() == release, "the running program was not replaced"
 
 
-def quiet_uninstall(it):
+def quiet_uninstall(it, command="QuietUninstallString", appended=""):
     """The uninstall that the programs list names for a silent removal, run
-    as a deployment tool runs it: its command line as it stands."""
-    command = registry_values(it.prefix, UNINSTALL_KEY)["QuietUninstallString"]
-    return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", command)
+    as a deployment tool runs it: its command line as it stands, and what
+    the tool appends."""
+    line = registry_values(it.prefix, UNINSTALL_KEY)[command] + appended
+    return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", line)
 
 
-def test_a_file_held_by_another_program_stops_install_and_uninstall_changing_nothing(
-        installation):
+def run_setup(it, *options):
+    """The installer run as a deployment tool runs it: silent, on a raw
+    command line, where /D= is the rest of the line."""
+    program = "Z:" + download(it.release, SETUP).replace("/", "\\")
+    line = " ".join([f'"{program}"', "/S", *options])
+    return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", line)
+
+
+def hold_file(it, name):
+    """Holds a file open, sharing it with no other opener, as another program may."""
+    holder = start_wininfo(it.prefix, "lock", "locked", "the file's holder", f"{it.folder}\\{name}")
+    return lambda: (os.killpg(holder.pid, signal.SIGKILL), holder.wait())
+
+
+def bind_socket(path):
+    socket.socket(socket.AF_UNIX).bind(path)
+
+
+def put_in_place(make):
+    """Puts something made by `make` where a file of the install should be,
+    which can be neither written nor deleted, though it passes the check for
+    held files: a folder, or a Unix socket, which Wine cannot even open."""
+    def block(it, name):
+        path = unix_path(it.prefix, f"{it.folder}\\{name}")
+        os.remove(path)
+        make(path)
+        return lambda: (os.rmdir if os.path.isdir(path) else os.remove)(path)
+    return block
+
+
+# Each row: what blocks the install and the uninstall, and whether the
+# install's files must come through unchanged, as they do where the check
+# of every file stops the run before anything is written or removed.
+BLOCKED_CASES = [
+    pytest.param(hold_file, "keys\\40.wav", True, id="a key's file held by another program"),
+    pytest.param(put_in_place(os.mkdir), "Remove.exe", False, id="a folder for the remover"),
+    pytest.param(put_in_place(bind_socket), "keys\\40.wav", False,
+                 id="a key's file that Windows cannot delete"),
+]
+
+
+@pytest.mark.parametrize("block, name, unchanged", BLOCKED_CASES)
+def test_a_file_that_cannot_be_written_or_removed_stops_install_and_uninstall(
+        installation, block, name, unchanged):
     it = installation
     exe = unix_path(it.prefix, f"{it.folder}\\{EXE_NAME}")
     release = make_older(exe)
     files, entry = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY)
-    holder = start_wininfo(it.prefix, "lock", "locked", "the file's holder",
-                           f"{it.folder}\\keys\\40.wav")
+    unblock = block(it, name)
     try:
-        assert wine(it.prefix, download(it.release, SETUP), "/S").returncode != 0, \
-            "the install reported success over a file it could not write"
-        assert installed_files(it) == files, "an install that could not finish changed files"
-        assert quiet_uninstall(it).returncode != 0, \
-            "the uninstall reported success over a file it could not remove"
-        assert installed_files(it) == files, "an uninstall that could not finish removed files"
+        assert run_setup(it).returncode == 2, \
+            "the install did not stop over a file it could not write"
         assert registry_values(it.prefix, UNINSTALL_KEY) == entry
-        assert os.path.exists(unix_path(it.prefix, it.shortcut))
+        assert not unchanged or installed_files(it) == files, \
+            "an install that stopped changed files"
+        assert quiet_uninstall(it).returncode == 2, \
+            "the uninstall did not stop over a file it could not remove"
+        assert registry_values(it.prefix, UNINSTALL_KEY) == entry
+        assert not unchanged or installed_files(it) == files, \
+            "an uninstall that stopped removed files"
+        assert not unchanged or os.path.exists(unix_path(it.prefix, it.shortcut))
     finally:
-        os.killpg(holder.pid, signal.SIGKILL)
-        holder.wait()
+        unblock()
         with open(exe, "wb") as program:
             program.write(release)
+        mended = unchanged or run_setup(it).returncode == 0
+    assert mended, "the install was not mended"
+
+
+def assert_removed(it, folder, left=()):
+    """Within moments of the removal's return, nothing of the install is left
+    but the user's files `left` and their folders, and nothing in the
+    program's folder waits for the restart; nor any entry or shortcut."""
+    top = unix_path(it.prefix, folder)
+    wait_for(lambda: sorted(os.path.relpath(os.path.join(at, name), top)
+                            for at, _, names in os.walk(top) for name in names) == sorted(left),
+             10, lambda: f"only {list(left)} in {folder}; there: {os.listdir(top)}")
+    assert os.path.isdir(top) == bool(left), "the program's folder left, or the user's removed"
+    waiting = [name for name in restart_list(it.prefix)
+               if f"{name}\\".lower().startswith(f"\\??\\{folder}\\".lower())]
+    assert not waiting, f"left for the restart: {waiting}"
+    assert registry_values(it.prefix, UNINSTALL_KEY) is None, "uninstall entry left"
+    assert not os.path.exists(unix_path(it.prefix, it.shortcut)), "shortcut left"
 
 
 def test_silent_uninstall_closes_the_playing_piano_and_removes_what_it_installed(installation,
@@ -621,16 +717,11 @@ def test_silent_uninstall_closes_the_playing_piano_and_removes_what_it_installed
     piano.wait_sound(CAPTURE_RATE // 10)
     assert quiet_uninstall(it).returncode == 0
     assert piano.exit_code() == 0, "the piano was not closed as its close box closes it"
-    assert registry_values(it.prefix, UNINSTALL_KEY) is None, "uninstall entry left"
-    # Gone now, but for the file of the uninstaller, which cannot delete itself
-    # while it runs: that is left to the next restart, as on Windows.
-    assert set(installed_files(it)) == {"Uninstall.exe"} | {
-        os.path.join(*name[len(it.folder) + 1:].split("\\")) for name in users}, \
-        "installed files left"
-    assert not os.path.exists(unix_path(it.prefix, it.shortcut)), "shortcut left"
-    # Shut down, start again.
-    it.prefix.kill()
-    subprocess.run(["wineboot", "-r"], env=it.prefix.env, check=True, timeout=120)
+    # The desktop holder keeps the prefix's server, so this is still before any restart.
+    assert_removed(it, it.folder, [os.path.join(*name[len(it.folder) + 1:].split("\\"))
+                                   for name in users])
+    # Shut down, start again: what the uninstaller left under TEMP goes.
+    restart(it)
     files, registry = machine_state(it.prefix, it.scratch)
     assert files == it.before[0] | kept, f"changed: {sorted(files ^ (it.before[0] | kept))}"
     assert [open(unix_path(it.prefix, name)).read() for name in users] == users, \
@@ -638,8 +729,35 @@ def test_silent_uninstall_closes_the_playing_piano_and_removes_what_it_installed
     assert not (it.after[1] - it.before[1]) & registry, "registry entries of the install left"
     # Nor does any other key, value or text anywhere in the registry name
     # the program: Wine writes it out to these files when it shuts down.
-    it.prefix.kill()
+    restart(it)
     mentions = [line.strip() for name in ("system.reg", "user.reg", "userdef.reg")
                 for line in open(os.path.join(it.prefix.path, name), errors="replace")
                 if PRODUCT.lower() in line.lower() or "morvanepiano" in line.lower()]
     assert not mentions, f"registry still names the program: {mentions}"
+    for name in users:                # the rows below install into the folder afresh
+        os.remove(unix_path(it.prefix, name))
+
+
+# The rows below behave alike signed and unsigned.
+UNSIGNED_ONLY = pytest.mark.parametrize("release", ["unsigned"], indirect=True)
+
+
+@UNSIGNED_ONLY
+def test_an_install_made_before_the_restart_keeps_its_uninstaller(installation):
+    it = installation
+    assert run_setup(it).returncode == 0
+    assert quiet_uninstall(it).returncode == 0
+    assert run_setup(it).returncode == 0
+    restart(it)
+    assert sorted(installed_files(it)) == sorted(name.replace("/", os.sep)
+                                                 for name in SHIPPED + UNINSTALLERS)
+    assert quiet_uninstall(it).returncode == 0
+    assert_removed(it, it.folder)
+
+
+@UNSIGNED_ONLY
+def test_a_switch_appended_to_the_uninstall_string_changes_nothing(installation):
+    it = installation
+    assert run_setup(it).returncode == 0
+    assert quiet_uninstall(it, "UninstallString", " /S /NORESTART").returncode == 0
+    assert_removed(it, it.folder)

@@ -28,7 +28,8 @@
 //                           it has, and stays until killed
 //   wininfo run COMMANDLINE starts COMMANDLINE as it stands, as the shell
 //                           runs a command from the registry, and exits
-//                           with its exit code once it has ended
+//                           with its exit code once it has ended; the line
+//                           may hold any letters, not only the code page's
 //   wininfo front           shows a small window titled "wininfo front" in the
 //                           screen's bottom-right corner and brings it to the
 //                           foreground, as another program would; says
@@ -61,6 +62,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <winternl.h>
+#include <shellapi.h>
 #include "sound/wavecheck.h"
 
 static const char DialogClass[] = "#32770";
@@ -366,12 +368,16 @@ static int LockFile(const char *name)
     return 0;
 }
 
-static int RunCommandLine(char *commandLine)
+// The line is read from the wide command line: the ANSI one has lost every
+// letter that the code page lacks.
+static int RunCommandLine(void)
 {
-    STARTUPINFOA startup = {};
+    int count = 0;
+    WCHAR **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+    STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started;
-    if (!CreateProcessA(0, commandLine, 0, 0, FALSE, 0, 0, 0, &startup, &started))
+    if (count != 3 || !CreateProcessW(0, arguments[2], 0, 0, FALSE, 0, 0, 0, &startup, &started))
         return 1;
     DWORD code = 1;
     WaitForSingleObject(started.hProcess, INFINITE);
@@ -541,6 +547,6 @@ int main(int argc, char **argv)
     if (strcmp(mode, "lock") == 0)
         return LockFile(name);
     if (strcmp(mode, "run") == 0)
-        return RunCommandLine(argv[2]);
+        return RunCommandLine();
     return 2;
 }
