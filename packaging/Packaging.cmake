@@ -212,7 +212,8 @@ if(MAKENSIS)
             ${nsis_signing}
             ${CMAKE_CURRENT_LIST_DIR}/installer.nsi
         DEPENDS ${stage_stamp} ${package_files_nsh} ${CMAKE_CURRENT_LIST_DIR}/installer.nsi
-            ${CMAKE_CURRENT_LIST_DIR}/files_in_use.nsh ${PROJECT_SOURCE_DIR}/res/app.ico
+            ${CMAKE_CURRENT_LIST_DIR}/files_in_use.nsh ${CMAKE_CURRENT_LIST_DIR}/install_folder.nsh
+            ${PROJECT_SOURCE_DIR}/res/app.ico
             ${signing_inputs}
         COMMENT "Building ${PACKAGE_BASE}-setup.exe"
         VERBATIM)

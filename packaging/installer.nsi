@@ -21,6 +21,7 @@ SetCompressor /SOLID lzma
 !include FileFunc.nsh
 !include "${FILE_LIST}"
 !include "${__FILEDIR__}/files_in_use.nsh"
+!include "${__FILEDIR__}/install_folder.nsh"
 
 !define FILES_LEFT "Some files could not be removed; run the uninstaller again to remove them."
 
@@ -73,6 +74,7 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !insertmacro MUI_PAGE_LICENSE "${LICENSE_FILE}"
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE LeaveFolderPage
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -88,7 +90,23 @@ Function un.onInit
     SetShellVarContext all
 FunctionEnd
 
+; A folder that cannot hold a piano that plays is named, and the page stays.
+Function LeaveFolderPage
+    Call CheckInstallFolder
+    Pop $0
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONEXCLAMATION $0
+        Abort
+    ${EndIf}
+FunctionEnd
+
 Section "Install"
+    ; A folder given with /D= is checked here, as the folder page checks it.
+    Call CheckInstallFolder
+    Pop $0
+    ${If} $0 != ""
+        !insertmacro STOP $0
+    ${EndIf}
     ; Nothing is written until every file can be: an update stopped half
     ; way would leave the programs list naming one version over another's files.
     Call ClosePiano

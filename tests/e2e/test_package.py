@@ -23,8 +23,8 @@ import zipfile
 import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
-from desktop import (CAPTURE_RATE, EXE_NAME, ROOT, STAGE, TOOLS, Prefix,  # noqa: E402
-                     built_product, hold_desktop, start_wininfo, wait_for)
+from desktop import (CAPTURE_RATE, EXE_NAME, ROOT, STAGE, TOOLS, UNNAMEABLE_FOLDER,  # noqa: E402
+                     Prefix, built_product, hold_desktop, start_wininfo, wait_for)
 from layout import BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, frequency  # noqa: E402
 from wavcheck import cents, fundamental_hz  # noqa: E402
 
@@ -742,6 +742,11 @@ def test_silent_uninstall_closes_the_playing_piano_and_removes_what_it_installed
 UNSIGNED_ONLY = pytest.mark.parametrize("release", ["unsigned"], indirect=True)
 
 
+def beside(it, name):
+    """A folder of that name beside the default install folder."""
+    return it.folder.rsplit("\\", 1)[0] + "\\" + name
+
+
 @UNSIGNED_ONLY
 def test_an_install_made_before_the_restart_keeps_its_uninstaller(installation):
     it = installation
@@ -761,3 +766,43 @@ def test_a_switch_appended_to_the_uninstall_string_changes_nothing(installation)
     assert run_setup(it).returncode == 0
     assert quiet_uninstall(it, "UninstallString", " /S /NORESTART").returncode == 0
     assert_removed(it, it.folder)
+
+
+# Folders that a user may choose, with /D= as on the folder page: each holds
+# a piano that plays, and is removed whole.
+FOLDERS = ["Jane's Piano", "Tom & Jerry's 100% Piano", UNNAMEABLE_FOLDER,
+           " ".join(["A folder name long enough that the player needs the short path"] * 2)]
+
+
+@UNSIGNED_ONLY
+@pytest.mark.parametrize("name", FOLDERS, ids=["apostrophe", "ampersand and percent",
+                                               "outside the code page", "long"])
+def test_any_folder_the_installer_accepts_plays_and_is_removed(installation, start_piano, name):
+    it = installation
+    folder = beside(it, name)
+    assert run_setup(it, f"/D={folder}").returncode == 0
+    piano = start_piano(prefix=it.prefix, cwd=unix_path(it.prefix, folder),
+                        exe=unix_path(it.prefix, f"{folder}\\{EXE_NAME}")).wait_window()
+    assert_plays(piano, "t", 49)                      # A4
+    piano.key("Escape")
+    assert piano.exit_code() == 0
+    assert quiet_uninstall(it).returncode == 0
+    assert_removed(it, folder)
+
+
+# Folders whose notes the player could not open, by their path or their short
+# path (every name on the way already a short one), or whose program's path
+# passes what Windows' ordinary calls take: refused before anything is written.
+REFUSED = ["\\".join(["PIANO%02d" % n for n in range(15)]), " ".join(["A long folder"] * 18)]
+
+
+@UNSIGNED_ONLY
+@pytest.mark.parametrize("name", REFUSED, ids=["too long for the player", "too long to start"])
+def test_a_folder_that_cannot_hold_a_playing_piano_is_refused(installation, name):
+    it = installation
+    wait_drive_settled(it.prefix)      # after the restarts above
+    before, entry = drive_files(it.prefix), registry_values(it.prefix, UNINSTALL_KEY)
+    assert run_setup(it, f"/D={beside(it, name)}").returncode == 2
+    after = drive_files(it.prefix)
+    assert after == before, f"a refused install changed: {sorted(after ^ before)}"
+    assert registry_values(it.prefix, UNINSTALL_KEY) == entry
