@@ -27,7 +27,8 @@ static const WCHAR CleanUpSwitch[] = L"/clean-up";
 static const WCHAR CopyName[] = L"Uninstall.exe";
 static const WCHAR Caption[] = L"" PRODUCT_NAME " Uninstall";
 
-enum { Stopped = 2, CommandLineSize = 3 * MAX_PATH + 32 };
+// Room under TEMP for the work folder's name and the copy's.
+enum { Stopped = 2, CommandLineSize = 3 * MAX_PATH + 32, WorkNameRoom = 64 };
 // The remover and this program end within moments of each other; a copy
 // still waiting for their files after this long gives up.
 static const DWORD CleanUpPolls = 300, CleanUpPollMs = 100;
@@ -72,6 +73,13 @@ static int Compose(WCHAR *buffer, size_t size, const WCHAR *const *parts, size_t
     return 1;
 }
 
+// The remover's path, beside the uninstaller in `folder`.
+static int RemoverPath(const WCHAR *folder, WCHAR *remover)
+{
+    const WCHAR *const parts[] = {folder, L"\\", RemoverName};
+    return Compose(remover, MAX_PATH, parts, ARRAYSIZE(parts));
+}
+
 // The folder of a file's full path: the path cut at its last backslash.
 static void CutToFolder(WCHAR *path)
 {
@@ -94,7 +102,7 @@ static int MakeWorkFolder(WCHAR *folder)
 {
     WCHAR temp[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH - 32)
+    if (length == 0 || length >= MAX_PATH - WorkNameRoom)
         return 0;
     PSECURITY_DESCRIPTOR descriptor = 0;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
@@ -130,11 +138,10 @@ static HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folde
 static DWORD RunRemover(const WCHAR *folder, int silent, const WCHAR *workFolder)
 {
     WCHAR remover[MAX_PATH] = L"", commandLine[CommandLineSize];
-    const WCHAR *const removerPath[] = {folder, L"\\", RemoverName};
     // _?= takes the rest of the line as the folder, so it comes last.
     const WCHAR *const line[] = {L"\"", remover, silent ? L"\" /S _?=" : L"\" _?=", folder};
     HANDLE process = 0;
-    if (Compose(remover, MAX_PATH, removerPath, ARRAYSIZE(removerPath)) &&
+    if (RemoverPath(folder, remover) &&
         Compose(commandLine, CommandLineSize, line, ARRAYSIZE(line)))
         process = Start(remover, commandLine, workFolder);
     if (!process) {
@@ -210,11 +217,9 @@ static int DeleteWhenFree(const WCHAR *path)
 static void CleanUp(const WCHAR *uninstaller)
 {
     WCHAR folder[MAX_PATH], remover[MAX_PATH], copy[MAX_PATH];
-    const WCHAR *const removerPath[] = {folder, L"\\", RemoverName};
     wcscpy(folder, uninstaller);
     CutToFolder(folder);
-    if (Compose(remover, MAX_PATH, removerPath, ARRAYSIZE(removerPath)) &&
-        DeleteWhenFree(uninstaller) && DeleteWhenFree(remover))
+    if (RemoverPath(folder, remover) && DeleteWhenFree(uninstaller) && DeleteWhenFree(remover))
         RemoveDirectoryW(folder);
     DWORD length = GetModuleFileNameW(0, copy, MAX_PATH);
     if (length == 0 || length >= MAX_PATH)

@@ -5,7 +5,6 @@ program it installed played, and its uninstaller run. The installer's tests
 share one installation and run in file order: the last one uninstalls.
 Each runs on the build's unsigned release and on a release signed with a
 throwaway certificate authority's code-signing certificate."""
-import contextlib
 import functools
 import os
 import re
@@ -397,27 +396,22 @@ def registry_values(prefix, key):
     """A key's values as {name: text, number or list of texts}, or None if
     there is no such key; read from an export, which keeps every letter."""
     export = os.path.join(prefix.path, "values.reg")
-    with contextlib.suppress(FileNotFoundError):
+    if os.path.exists(export):
         os.remove(export)
     wine(prefix, "regedit", "/E", export, key.replace("HKLM", "HKEY_LOCAL_MACHINE", 1))
     if not os.path.exists(export):
         return None
-    lines = open(export, encoding="utf-16").read().replace("\\\n  ", "").splitlines()
+    # The key's own values come first, before its subkeys'.
+    section = open(export, encoding="utf-16").read().replace("\\\n  ", "").split("\n[")[1]
     values = {}
-    for line in lines[lines.index(f"[{key.replace('HKLM', 'HKEY_LOCAL_MACHINE', 1)}]") + 1:]:
-        if line.startswith("["):
-            break
-        match = re.match(r'"((?:[^"\\]|\\.)*)"=(?:"(.*)"|dword:(\w+)|hex\(7\):(.*))$', line)
-        if not match:
-            continue
-        name, text, number, texts = match.groups()
-        if text is not None:
-            values[name] = re.sub(r"\\(.)", r"\1", text)
-        elif number is not None:
-            values[name] = int(number, 16)
+    for name, kind, data in re.findall(r'^"((?:[^"\\]|\\.)*)"=(dword:|hex\(7\):|")(.*?)"?$',
+                                       section, re.M):
+        if kind == "dword:":
+            values[name] = int(data, 16)
+        elif kind == '"':
+            values[name] = re.sub(r"\\(.)", r"\1", data)
         else:
-            data = bytes.fromhex(texts.replace(",", "")).decode("utf-16-le")
-            values[name] = data.split("\0")[:-2]
+            values[name] = bytes.fromhex(data.replace(",", "")).decode("utf-16-le").split("\0")[:-2]
     return values
 
 
@@ -610,9 +604,8 @@ def test_silent_update_closes_the_running_piano_and_replaces_its_program(install
 
 
 def quiet_uninstall(it, command="QuietUninstallString", appended=""):
-    """The uninstall that the programs list names for a silent removal, run
-    as a deployment tool runs it: its command line as it stands, and what
-    the tool appends."""
+    """The programs list's command for a silent removal, run as a deployment
+    tool runs it: its command line as it stands, and what the tool appends."""
     line = registry_values(it.prefix, UNINSTALL_KEY)[command] + appended
     return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", line)
 
@@ -629,10 +622,6 @@ def hold_file(it, name):
     """Holds a file open, sharing it with no other opener, as another program may."""
     holder = start_wininfo(it.prefix, "lock", "locked", "the file's holder", f"{it.folder}\\{name}")
     return lambda: (os.killpg(holder.pid, signal.SIGKILL), holder.wait())
-
-
-def bind_socket(path):
-    socket.socket(socket.AF_UNIX).bind(path)
 
 
 def put_in_place(make):
@@ -653,8 +642,8 @@ def put_in_place(make):
 BLOCKED_CASES = [
     pytest.param(hold_file, "keys\\40.wav", True, id="a key's file held by another program"),
     pytest.param(put_in_place(os.mkdir), "Remove.exe", False, id="a folder for the remover"),
-    pytest.param(put_in_place(bind_socket), "keys\\40.wav", False,
-                 id="a key's file that Windows cannot delete"),
+    pytest.param(put_in_place(lambda path: socket.socket(socket.AF_UNIX).bind(path)),
+                 "keys\\40.wav", False, id="a key's file that Windows cannot delete"),
 ]
 
 
@@ -760,24 +749,24 @@ def test_an_install_made_before_the_restart_keeps_its_uninstaller(installation):
     assert_removed(it, it.folder)
 
 
+# Folders that a user may choose, with /D= as on the folder page, each
+# holding a piano that plays, and the programs list's command that removes
+# it whole, with what a deployment tool appends.
+QUIET = ("QuietUninstallString", "")
+FOLDERS = [
+    pytest.param(PRODUCT, ("UninstallString", " /S /NORESTART"), id="switches appended"),
+    pytest.param("Jane's Piano", QUIET, id="apostrophe"),
+    pytest.param("Tom & Jerry's 100% Piano", QUIET, id="ampersand and percent"),
+    pytest.param(UNNAMEABLE_FOLDER, QUIET, id="outside the code page"),
+    pytest.param(" ".join(["A folder name long enough that the player needs the short path"] * 2),
+                 QUIET, id="long"),
+]
+
+
 @UNSIGNED_ONLY
-def test_a_switch_appended_to_the_uninstall_string_changes_nothing(installation):
-    it = installation
-    assert run_setup(it).returncode == 0
-    assert quiet_uninstall(it, "UninstallString", " /S /NORESTART").returncode == 0
-    assert_removed(it, it.folder)
-
-
-# Folders that a user may choose, with /D= as on the folder page: each holds
-# a piano that plays, and is removed whole.
-FOLDERS = ["Jane's Piano", "Tom & Jerry's 100% Piano", UNNAMEABLE_FOLDER,
-           " ".join(["A folder name long enough that the player needs the short path"] * 2)]
-
-
-@UNSIGNED_ONLY
-@pytest.mark.parametrize("name", FOLDERS, ids=["apostrophe", "ampersand and percent",
-                                               "outside the code page", "long"])
-def test_any_folder_the_installer_accepts_plays_and_is_removed(installation, start_piano, name):
+@pytest.mark.parametrize("name, removal", FOLDERS)
+def test_any_folder_the_installer_accepts_plays_and_is_removed(installation, start_piano, name,
+                                                               removal):
     it = installation
     folder = beside(it, name)
     assert run_setup(it, f"/D={folder}").returncode == 0
@@ -786,7 +775,7 @@ def test_any_folder_the_installer_accepts_plays_and_is_removed(installation, sta
     assert_plays(piano, "t", 49)                      # A4
     piano.key("Escape")
     assert piano.exit_code() == 0
-    assert quiet_uninstall(it).returncode == 0
+    assert quiet_uninstall(it, *removal).returncode == 0
     assert_removed(it, folder)
 
 
