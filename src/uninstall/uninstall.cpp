@@ -61,15 +61,16 @@ static int NextArgument(const WCHAR **cursor, WCHAR *argument, size_t size)
 static int Compose(WCHAR *buffer, size_t size, const WCHAR *const *parts, size_t count)
 {
     size_t used = 0;
+    buffer[0] = 0;
     for (size_t i = 0; i < count; i++) {
         const WCHAR *part = parts[i];
         size_t length = wcslen(part);
         if (used + length >= size)
             return 0;
-        memcpy(buffer + used, part, length * sizeof *part);
+        // With its terminator, which the next part writes over.
+        memcpy(buffer + used, part, (length + 1) * sizeof *part);
         used += length;
     }
-    buffer[used] = 0;
     return 1;
 }
 
