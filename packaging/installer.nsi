@@ -187,14 +187,12 @@ Section "Uninstall"
         Delete "$INSTDIR\${UNINSTALLER}"
         Delete "$INSTDIR\${REMOVER}"
         RMDir "$INSTDIR"
-        Call un.RemoveOwnCopyAtRestart
     ${EndIf}
+    Call un.RemoveOwnCopyAtRestart
 SectionEnd
 
 Function un.onUninstFailed
-    ${If} $EXEDIR != $INSTDIR
-        Call un.RemoveOwnCopyAtRestart
-    ${EndIf}
+    Call un.RemoveOwnCopyAtRestart
 FunctionEnd
 
 ; Started by its name alone, the remover runs as a copy in a folder of its
@@ -203,5 +201,7 @@ FunctionEnd
 ; would stay. Putting the folder on the list again, after the copy, lets the
 ; restart remove it too.
 Function un.RemoveOwnCopyAtRestart
-    RMDir /REBOOTOK "$EXEDIR"
+    ${If} $EXEDIR != $INSTDIR
+        RMDir /REBOOTOK "$EXEDIR"
+    ${EndIf}
 FunctionEnd

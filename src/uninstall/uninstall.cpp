@@ -81,6 +81,13 @@ static int RemoverPath(const WCHAR *folder, WCHAR *remover)
     return Compose(remover, MAX_PATH, parts, ARRAYSIZE(parts));
 }
 
+// This program's own full path; 0 if it does not fit.
+static int OwnPath(WCHAR *path)
+{
+    DWORD length = GetModuleFileNameW(0, path, MAX_PATH);
+    return length > 0 && length < MAX_PATH;
+}
+
 // The folder of a file's full path: the path cut at its last backslash.
 static void CutToFolder(WCHAR *path)
 {
@@ -181,10 +188,9 @@ static DWORD Uninstall(const WCHAR *arguments)
 
     WCHAR self[MAX_PATH], folder[MAX_PATH], workFolder[MAX_PATH], copy[MAX_PATH];
     const WCHAR *const copyPath[] = {workFolder, L"\\", CopyName};
-    DWORD length = GetModuleFileNameW(0, self, MAX_PATH);
     // The copy is made before anything is removed, so that a removal never
     // ends with nothing left to delete this program's file.
-    if (length == 0 || length >= MAX_PATH || !MakeWorkFolder(workFolder) ||
+    if (!OwnPath(self) || !MakeWorkFolder(workFolder) ||
         !Compose(copy, MAX_PATH, copyPath, ARRAYSIZE(copyPath)) || !CopyFileW(self, copy, TRUE)) {
         Complain(silent, L"The uninstaller could not make its working copy in the "
                          L"temporary folder, so nothing was removed.");
@@ -222,8 +228,7 @@ static void CleanUp(const WCHAR *uninstaller)
     CutToFolder(folder);
     if (RemoverPath(folder, remover) && DeleteWhenFree(uninstaller) && DeleteWhenFree(remover))
         RemoveDirectoryW(folder);
-    DWORD length = GetModuleFileNameW(0, copy, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH)
+    if (!OwnPath(copy))
         return;
     MoveFileExW(copy, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
     CutToFolder(copy);
