@@ -36,6 +36,8 @@ step() {
 
 missing=$("$root/tools/setup.sh" --play --missing) ||
     step "Installing what playing needs ($missing)" "$root/tools/setup.sh" --play
+# What set-up has to say of what it did, such as bringing an emulator.
+grep '^setup.sh:' "$log" >&2 || true
 step "Building the piano" "$root/tools/build.sh" --play
 
 # Wine's conventions: the user's WINEPREFIX, or its default one. Wine would

@@ -1,6 +1,8 @@
 # Sourced by the test scripts: a virtual X screen and a fresh Wine prefix of
 # the run's own, so nothing leaks in from the user's desktop or an earlier run.
 
+. "$(dirname "${BASH_SOURCE[0]}")/wine-loader.sh"
+
 start_headless() {
     local dir=$1
     rm -rf "$dir"
@@ -30,7 +32,14 @@ start_headless() {
     # everything shares it: each Wine start is then faster.
     mkdir -p "$WINEPREFIX"
     wineserver -p
-    wineboot -i >"$dir/wineboot.log" 2>&1 || { echo "wineboot failed" >&2; return 1; }
+    if ! wineboot -i >"$dir/wineboot.log" 2>&1; then
+        tail -n 5 "$dir/wineboot.log" >&2
+        echo "wineboot failed; its output is in $dir/wineboot.log" >&2
+        return 1
+    fi
+    # What starts the installer's programs, which must load at a fixed address.
+    MORVANE_INSTALLER_WINE=$(preloaded_wine "$dir/preloaded-wine") || return 1
+    export MORVANE_INSTALLER_WINE
 }
 
 stop_headless() {

@@ -4,11 +4,14 @@
 # 32-bit Wine, a virtual X screen and the tools the tests drive it with
 # (git for the build's date and the reproducibility check, ps for the
 # browser test), and osslsigncode and OpenSSL for the tests of signed
-# downloads.
+# downloads. Then it makes sure that this kernel runs 32-bit programs, as
+# Wine's are: where it runs none, it brings QEMU's emulator (see below).
 # --play installs only what building and playing need (./run.sh);
 # --missing installs nothing: it names what is missing, and fails if anything is.
 # Idempotent: quick when everything is there.
 set -euo pipefail
+tools=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$tools/apt-sources.sh"
 
 # The toolchain file uses only the -posix compilers, so the -win32 ones that
 # g++-mingw-w64-i686 would add are left out. The wine package gives the wine
@@ -31,47 +34,101 @@ done
     osslsigncode openssl
 )
 
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-[ ${#missing[@]} -eq 0 ] && exit 0
-if [ "$missing_only" -eq 1 ]; then
-    echo "${missing[*]}"
-    exit 1
-fi
+# The machine's files that set-up reads and writes; a test puts them all
+# under a folder of its own.
+system=${SETUP_SYSTEM_ROOT:-}
+os_release=$system/etc/os-release
+apt_dir=$system/etc/apt
+binfmt=$system/proc/sys/fs/binfmt_misc
+# A 32-bit program that Wine's 32-bit packages bring.
+i386_loader=$system/lib/ld-linux.so.2
+. "$tools/wine-loader.sh"
 
-echo "Installing: ${missing[*]}"
+# QEMU's user-mode emulator for 32-bit x86 programs. Older versions run a
+# small program well enough, but leave Wine's first start waiting for ever.
+emulator_package=qemu-user
+emulator=$system/usr/bin/qemu-i386
+least_emulator=10.0
+# The kernel hands every 32-bit x86 executable or shared object (ELF class
+# 32, little-endian, type 2 or 3, machine 3) to the emulator. F opens the
+# emulator now, so that it serves roots made later that hold no copy of it.
+handler=qemu-i386
+registration=":$handler:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:${emulator#"$system"}:F"
+
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
-# Wine's 32-bit half comes from the i386 architecture.
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-    $sudo dpkg --add-architecture i386
-fi
+
+# -- packages ----------------------------------------------------------------
+
+missing_packages() {
+    local package
+    for package in "$@"; do
+        dpkg -s "$package" >/dev/null 2>&1 || echo "$package"
+    done
+}
+
 # A package archive mid-update can serve a list that does not match its
 # index ("File has unexpected size ... Mirror sync in progress?") for a
-# while: the update is tried again after a pause, and if it still fails the
-# install is tried with the lists that did arrive, which may be enough, and
-# where a security suite's list was the one missing, tried once more below.
-updated=0
-for pause in 10 30 0; do
-    if update_log=$($sudo apt-get update -qq 2>&1); then
-        updated=1
-        break
-    fi
-    sleep "$pause"
-done
-if [ "$updated" -eq 0 ]; then
+# while: the update is tried again after a pause. Leaves apt's last output
+# in update_log; fails if every try failed.
+update_lists() {
+    local pause
+    for pause in 10 30 0; do
+        update_log=$($sudo apt-get update -qq 2>&1) && return 0
+        sleep "$pause"
+    done
     printf '%s\n' "$update_log" >&2
-fi
-install() {
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" "${missing[@]}"
+    return 1
 }
-if install; then
-    exit 0
-elif [ "$updated" -eq 1 ]; then
-    exit 1
-fi
+
+# install_packages PACKAGE...: installs them. If the lists did not all
+# arrive, the install is tried with those that did, which may be enough,
+# and where a security suite's list was the one missing, once more below;
+# a failure ends with a line that says why.
+install_packages() {
+    echo "Installing: $*"
+    # Wine's 32-bit half comes from the i386 architecture.
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+    fi
+    local updated=1
+    update_lists || updated=0
+    apt_install "$@" && return 0
+    [ "$updated" -eq 0 ] || return 1
+
+    local list security codename
+    list=$(failed_list '[^/]*')
+    # Without the security suite's list for one architecture, a package can
+    # have a newer version there for the other architecture only, and a
+    # missing package and its twin, which must share one version, then
+    # cannot both be installed. apt's target release (-t, the machine's code
+    # name) installs the missing packages at the release's own versions,
+    # which every list that arrived has; packages already installed keep
+    # theirs, and the newer versions come with the next upgrade. A machine
+    # that does not name its release (no os-release, or no code name in it)
+    # gets the plain failure below.
+    security=$(failed_list '[^/]*-security')
+    codename=$(release_codename)
+    if [ -n "$security" ] && [ -n "$codename" ] && apt_install -t "$codename" "$@"; then
+        echo "setup.sh: the package list $security did not download, so the packages were" \
+             "installed without the newer versions in ${security%%/*}; to bring those in later," \
+             "run: apt-get update && apt-get upgrade" >&2
+        return 0
+    fi
+    if grep -qE 'Mirror sync in progress|Hash Sum mismatch|unexpected size' <<<"$update_log"; then
+        echo "setup.sh: could not install: the package list ${list:-of the archive} did not download;" \
+             "the package archive seems to be mid-update, so run the command again later." >&2
+    else
+        echo "setup.sh: could not install: apt-get update failed${list:+ on the package list $list}" \
+             "(see above)." >&2
+    fi
+    return 1
+}
+
+apt_install() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@"
+}
+
 # failed_list SUITE-PATTERN: the first list of such a suite that did not
 # download, as "SUITE/COMPONENT (ARCH)". apt names it by its address:
 # .../dists/SUITE/COMPONENT/binary-ARCH/...
@@ -79,30 +136,158 @@ failed_list() {
     sed -n "s|.*Failed to fetch [^ ]*/dists/\\($1/[^/]*\\)/binary-\\([^/]*\\)/.*|\\1 (\\2)|p" \
         <<<"$update_log" | head -n 1
 }
-list=$(failed_list '[^/]*')
 
-# Without the security suite's list for one architecture, a package can
-# have a newer version there for the other architecture only, and a missing
-# package and its twin, which must share one version, then cannot both be
-# installed. apt's target release (-t, the machine's code name) installs the
-# missing packages at the release's own versions, which every list that
-# arrived has; packages already installed keep theirs, and the newer
-# versions come with the next upgrade. A machine that does not name its
-# release (no os-release, or no code name in it) gets the plain failure below.
-security=$(failed_list '[^/]*-security')
-os_release=${OS_RELEASE:-/etc/os-release}
-codename=$(if [ -r "$os_release" ]; then . "$os_release" && echo "${VERSION_CODENAME:-}"; fi)
-if [ -n "$security" ] && [ -n "$codename" ] && install -t "$codename"; then
-    echo "setup.sh: the package list $security did not download, so the packages were" \
-         "installed without the newer versions in ${security%%/*}; to bring those in later," \
-         "run: apt-get update && apt-get upgrade" >&2
-    exit 0
+release_codename() {
+    if [ -r "$os_release" ]; then (. "$os_release" && echo "${VERSION_CODENAME:-}"); fi
+}
+
+# -- 32-bit programs -----------------------------------------------------------
+#
+# Some kernels run no 32-bit x86 program (IA32 emulation off: booted with
+# ia32_emulation=off, or built so), and 32-bit Wine cannot start there. QEMU's
+# user-mode emulator, registered with the kernel's binfmt_misc, runs such
+# programs instead, a few times slower, until the next boot.
+
+runs_32bit_programs() {
+    "$i386_loader" --version >/dev/null 2>&1
+}
+
+# The upstream part of a Debian version: without its epoch or revision.
+upstream() {
+    local version=${1#*:}
+    echo "${version%%-*}"
+}
+
+# Its version number alone, as the program says it: 10.0.2 for 1:10.0.2+ds-2.
+version_number() {
+    local version
+    version=$(upstream "$1")
+    echo "${version%%[+~]*}"
+}
+
+recent_enough() {
+    [ -n "$1" ] && dpkg --compare-versions "$(upstream "$1")" ge "$least_emulator"
+}
+
+installed_emulator() {
+    dpkg-query -W -f='${Version}' "$emulator_package" 2>/dev/null || true
+}
+
+# The newest version of the emulator that apt's sources offer, if it is
+# recent enough; nothing otherwise.
+offered_emulator() {
+    local newest="" version
+    for version in $(apt-cache madison "$emulator_package" 2>/dev/null | awk -F'|' '{print $2}'); do
+        if [ -z "$newest" ] || dpkg --compare-versions "$version" gt "$newest"; then
+            newest=$version
+        fi
+    done
+    if recent_enough "$newest"; then echo "$newest"; fi
+}
+
+# The release's backports suite, from the archive that the release itself
+# comes from: a stable release gets newer versions of some packages there.
+add_backports() {
+    local codename archive keyring=/usr/share/keyrings/debian-archive-keyring.gpg options=""
+    codename=$(release_codename)
+    [ -n "$codename" ] || return 1
+    archive=$(debian_archive "$apt_dir" "$codename")
+    [ -n "$archive" ] || return 1
+    [ -r "$system$keyring" ] && options="[signed-by=$keyring] "
+    echo "deb $options$archive $codename-backports main" |
+        $sudo tee "$apt_dir/sources.list.d/$codename-backports.list" >/dev/null
+    update_lists
+}
+
+# Installs the emulator, from the release if it is recent enough there, or
+# else from the release's backports suite: that package alone, by its
+# version, so that nothing else comes from there.
+install_emulator() {
+    recent_enough "$(installed_emulator)" && return 0
+    local version
+    version=$(offered_emulator)
+    if [ -z "$version" ] && add_backports; then
+        version=$(offered_emulator)
+    fi
+    [ -n "$version" ] || return 1
+    echo "Installing: $emulator_package $version"
+    apt_install "$emulator_package=$version"
+}
+
+binfmt_ready() {
+    [ -e "$binfmt/register" ] ||
+        $sudo mount -t binfmt_misc binfmt_misc "$binfmt" >/dev/null 2>&1 && [ -e "$binfmt/register" ]
+}
+
+# Registers the emulator, in place of a registration of that name that did
+# not serve.
+register_emulator() {
+    if [ -e "$binfmt/$handler" ]; then
+        write_to "$binfmt/$handler" -1
+    fi
+    write_to "$binfmt/register" "$registration"
+}
+
+# write_to FILE TEXT: in one write, as the kernel's files want it.
+write_to() {
+    $sudo sh -c 'printf "%s" "$2" >"$1"' sh "$1" "$2"
+}
+
+cannot_run_32bit() {
+    echo "setup.sh: this kernel runs no 32-bit programs, and $1: boot it with" \
+         "ia32_emulation=on, or provide an emulator for them." >&2
+    exit 1
+}
+
+bring_emulator() {
+    binfmt_ready ||
+        cannot_run_32bit "it has no binfmt_misc through which an emulator could run them"
+    install_emulator ||
+        cannot_run_32bit "apt's sources offer no $emulator_package $least_emulator or later to emulate them"
+    register_emulator
+    runs_32bit_programs ||
+        cannot_run_32bit "they are still refused with QEMU's emulator registered"
+    echo "setup.sh: this kernel runs no 32-bit programs, so QEMU's emulator" \
+         "($emulator_package $(version_number "$(installed_emulator)")) now runs them for Wine, a few" \
+         "times slower, registered with binfmt_misc until the next boot." >&2
+}
+
+# Downloads Wine's preloader, in the installed Wine's version, without
+# installing it (see wine-loader.sh).
+download_preloader() {
+    local version
+    version=$(dpkg-query -W -f='${Version}' wine32:i386)
+    echo "Downloading: $preloader_package $version"
+    apt_install --download-only "$preloader_package:i386=$version"
+}
+
+# Only the tests start the installer's programs.
+needs_preloader() {
+    [ "$play" -eq 0 ] && wine_loader_in_the_way && [ -z "$(preloader_download)" ]
+}
+
+# -- what is done ------------------------------------------------------------
+
+mapfile -t missing < <(missing_packages "${packages[@]}")
+if [ "$missing_only" -eq 1 ]; then
+    needed=("${missing[@]}")
+    if [ ${#needed[@]} -eq 0 ]; then
+        if ! runs_32bit_programs; then
+            needed=("an emulator for 32-bit programs")
+        elif needs_preloader; then
+            needed=("$preloader_package:i386")
+        fi
+    fi
+    [ ${#needed[@]} -eq 0 ] && exit 0
+    echo "${needed[*]}"
+    exit 1
 fi
-if grep -qE 'Mirror sync in progress|Hash Sum mismatch|unexpected size' <<<"$update_log"; then
-    echo "setup.sh: could not install: the package list ${list:-of the archive} did not download;" \
-         "the package archive seems to be mid-update, so run the command again later." >&2
-else
-    echo "setup.sh: could not install: apt-get update failed${list:+ on the package list $list}" \
-         "(see above)." >&2
+
+if [ ${#missing[@]} -gt 0 ]; then
+    install_packages "${missing[@]}" || exit 1
 fi
-exit 1
+runs_32bit_programs || bring_emulator
+if needs_preloader; then
+    download_preloader || exit 1
+fi
+exit 0

@@ -2,8 +2,10 @@
 update again after a pause, then the install with the lists that did
 arrive and, where a security suite's list is missing, once more preferring
 the machine's own release; if that fails too it ends with one line naming
-the list that failed. apt-get, dpkg, sudo and sleep are stand-ins that log
-their calls."""
+the list that failed. And on a kernel that runs no 32-bit program: it
+brings QEMU's emulator and registers it, or says in one line why it cannot.
+apt-get, apt-cache, dpkg, mount, sudo and sleep are stand-ins that log their
+calls, on a machine of files under a folder of the test's own."""
 import os
 import subprocess
 
@@ -19,8 +21,22 @@ MAIN_MID_UPDATE = MID_UPDATE.replace("-security/", "/")
 RELEASE = 'PRETTY_NAME="Fake 99"\nVERSION_CODENAME=hibiscus\n'
 
 STAND_INS = {
-    # Every package missing; the i386 architecture already there.
-    "dpkg": 'case "$1" in --print-foreign-architectures) echo i386 ;; *) exit 1 ;; esac',
+    # Installed: the lines of $SYSTEM/installed, "NAME" or "NAME=VERSION",
+    # or everything if one is "*"; the i386 architecture already there.
+    "dpkg": '''case "$1" in
+    --print-foreign-architectures) echo i386 ;;
+    --compare-versions) exec /usr/bin/dpkg "$@" ;;
+    *) grep -q -e "^$2\\(=\\|$\\)" -e "^[*]$" "$SYSTEM/installed" ;;
+esac''',
+    "dpkg-query": 'sed -n "s/^${*: -1}=//p" "$SYSTEM/installed" | grep .',
+    # Offers the emulator's versions in $OFFERED, and $BACKPORTED once the
+    # release's backports suite is among the sources.
+    "apt-cache": '''offered=$OFFERED
+[ -e "$SYSTEM/etc/apt/sources.list.d/hibiscus-backports.list" ] && offered+=" $BACKPORTED"
+for version in $offered; do echo " qemu-user | $version | http://archive.example/debian"; done''',
+    # binfmt_misc there to mount unless $BINFMT is "none".
+    "mount": '''echo "mount" >>"$CALLS"
+[ "$BINFMT" != none ] && touch "$SYSTEM/proc/sys/fs/binfmt_misc/register"''',
     "sudo": 'exec "$@"',
     "sleep": 'echo "sleep $*" >>"$CALLS"',
     # Fails its first $UPDATE_FAILURES updates with $UPDATE_ERROR, then passes;
@@ -38,6 +54,9 @@ statuses=($INSTALL_STATUS)
 tries=$(grep -c '^apt-get install' "$CALLS")
 status=${statuses[tries - 1]:-${statuses[-1]}}
 [ "$status" -eq 0 ] || echo "E: Unable to correct problems, you have held broken packages." >&2
+[ "$status" -ne 0 ] ||
+    printf '%s\\n' "${@:2}" | grep -vx -e -y -e -qq -e --no-install-recommends -e -t -e hibiscus \\
+        >>"$SYSTEM/installed"
 exit "$status"''',
 }
 TRIED_THRICE = ["apt-get update", "sleep 10", "apt-get update", "sleep 30", "apt-get update",
@@ -77,22 +96,125 @@ CASES = [
 ]
 
 
+# The machine's files: the i386 loader, which runs as $KERNEL says ("native";
+# "none" runs it through a registration of the emulator that set-up made,
+# once the emulator is installed, or through one already there; "refuses"
+# never), and
+# Wine's loader, which the kernel placed at $LOADER_AT.
+LOADER = """#!/bin/bash
+[ "$KERNEL" != refuses ] || exit 1
+binfmt="$SYSTEM/proc/sys/fs/binfmt_misc"
+[ "$KERNEL" = native ] || grep -qx enabled "$binfmt/qemu-i386" 2>/dev/null ||
+    { grep -q "^qemu-user=" "$SYSTEM/installed" && grep -qxF "$REGISTRATION" "$binfmt/register"; }
+"""
+WINE_LOADER = '#!/bin/bash\n[ -z "$LD_SHOW_AUXV" ] || echo "AT_PHDR:              $LOADER_AT"\n'
+SOURCES = "Types: deb\nURIs: http://archive.example/debian\nSuites: hibiscus\nComponents: main\n"
+REGISTRATION = (r":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02"
+                r"\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff"
+                r"\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F")
+
+
+def run_setup(tmp_path, release=RELEASE, options=(), installed="", **settings):
+    """setup.sh on the made-up machine, with the packages `installed` and the
+    stand-ins' settings."""
+    system = tmp_path / "system"
+    for name, body in STAND_INS.items():
+        (tmp_path / name).write_text("#!/bin/bash\n" + body + "\n")
+    for name, body in {"lib/ld-linux.so.2": LOADER, "usr/lib/wine/wine": WINE_LOADER,
+                       "etc/apt/sources.list.d/debian.sources": SOURCES,
+                       "usr/share/keyrings/debian-archive-keyring.gpg": "", "installed": installed,
+                       "etc/os-release": release}.items():
+        if body is not None:
+            (system / name).parent.mkdir(parents=True, exist_ok=True)
+            (system / name).write_text(body)
+    (system / "proc/sys/fs/binfmt_misc").mkdir(parents=True, exist_ok=True)
+    for path in [*tmp_path.iterdir(), system / "lib/ld-linux.so.2", system / "usr/lib/wine/wine"]:
+        path.chmod(0o755)
+    env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
+               SETUP_SYSTEM_ROOT=str(system), SYSTEM=str(system), REGISTRATION=REGISTRATION,
+               UPDATE_FAILURES="0", UPDATE_ERROR="", INSTALL_STATUS="0", KERNEL="native",
+               LOADER_AT="0x7d000034", BINFMT="there", OFFERED="", BACKPORTED="")
+    env.update({name: str(value) for name, value in settings.items()})
+    run = subprocess.run(["bash", SCRIPT, *options], env=env, capture_output=True, text=True,
+                         timeout=60)
+    calls = tmp_path / "calls"
+    return run, calls.read_text().splitlines() if calls.exists() else []
+
+
 @pytest.mark.parametrize("failures, error, install, release, code, calls, last_line", CASES)
 def test_setup_retries_the_update_then_installs_or_says_why_not(
         tmp_path, failures, error, install, release, code, calls, last_line):
-    for name, body in STAND_INS.items():
-        (tmp_path / name).write_text("#!/bin/bash\n" + body + "\n")
-        (tmp_path / name).chmod(0o755)
-    if release is not None:
-        (tmp_path / "os-release").write_text(release)
-    env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
-               OS_RELEASE=str(tmp_path / "os-release"),
-               UPDATE_FAILURES=str(failures), UPDATE_ERROR=error, INSTALL_STATUS=str(install))
-    run = subprocess.run(["bash", SCRIPT], env=env, capture_output=True, text=True, timeout=60)
+    run, made = run_setup(tmp_path, release, UPDATE_FAILURES=failures, UPDATE_ERROR=error,
+                          INSTALL_STATUS=install)
     assert run.returncode == code, run.stderr
-    assert (tmp_path / "calls").read_text().splitlines() == calls
+    assert made == calls
     lines = run.stderr.splitlines()
     assert [line for line in lines if line.startswith("setup.sh:")] == ([last_line] if last_line else [])
     assert not last_line or lines[-1] == last_line
     if error and failures == 3:
         assert error.splitlines()[0] in run.stderr, "apt's own lines were not shown"
+
+
+EVERYTHING = "*\nwine32:i386=10.0~repack-6\n"
+RELEASED, BACKPORTED = "1:10.0.13+ds-0+deb13u1", "1:10.0.2+ds-2~bpo99+1"
+NO_32BIT = "setup.sh: this kernel runs no 32-bit programs, and {}: boot it with ia32_emulation=on, " \
+           "or provide an emulator for them."
+EMULATED = "setup.sh: this kernel runs no 32-bit programs, so QEMU's emulator (qemu-user {}) now " \
+           "runs them for Wine, a few times slower, registered with binfmt_misc until the next boot."
+
+# Each row, with everything that playing needs installed: the kernel, the
+# emulator's versions offered by the release and by its backports suite,
+# whether there is binfmt_misc, where Wine's loader lands; then set-up's exit
+# status, its calls, what it asked apt for and registered, and its last line.
+EMULATOR_CASES = [
+    pytest.param({}, 0, [], [], False, None, id="runs natively: nothing done"),
+    pytest.param({"KERNEL": "none", "registered": "enabled"}, 0, [], [], False, None,
+                 id="runs through a registration already there: used as it is"),
+    pytest.param({"KERNEL": "none", "OFFERED": RELEASED + " 1:7.2+dfsg-7"}, 0,
+                 ["apt-get install"], ["qemu-user=" + RELEASED], True, EMULATED.format("10.0.13"),
+                 id="refused: the release's emulator registered"),
+    pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7", "BACKPORTED": BACKPORTED,
+                  "registered": "disabled"}, 0,
+                 ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], True,
+                 EMULATED.format("10.0.2"), id="refused: the backported emulator registered anew"),
+    pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7"}, 1, ["apt-get update"], [], False,
+                 NO_32BIT.format("apt's sources offer no qemu-user 10.0 or later to emulate them"),
+                 id="refused: no emulator to be had"),
+    pytest.param({"KERNEL": "none", "OFFERED": RELEASED, "BINFMT": "none"}, 1, ["mount"], [], False,
+                 NO_32BIT.format("it has no binfmt_misc through which an emulator could run them"),
+                 id="refused: no binfmt_misc"),
+    pytest.param({"KERNEL": "refuses", "OFFERED": RELEASED}, 1, ["apt-get install"],
+                 ["qemu-user=" + RELEASED], True,
+                 NO_32BIT.format("they are still refused with QEMU's emulator registered"),
+                 id="refused even through the emulator"),
+    pytest.param({"LOADER_AT": "0x400034"}, 0, ["apt-get install"],
+                 ["--download-only", "wine32-preloader:i386=10.0~repack-6"], False, None,
+                 id="Wine's loader where Windows programs load: its preloader downloaded"),
+]
+
+
+@pytest.mark.parametrize("settings, code, calls, installed, registered, last_line", EMULATOR_CASES)
+def test_setup_brings_an_emulator_only_where_the_kernel_runs_no_32bit_program(
+        tmp_path, settings, code, calls, installed, registered, last_line):
+    binfmt = tmp_path / "system/proc/sys/fs/binfmt_misc"
+    state = settings.pop("registered", None)
+    if state or settings.get("BINFMT") != "none":
+        binfmt.mkdir(parents=True)
+        if settings.get("KERNEL") != "native":
+            (binfmt / "register").touch()       # mounted already, unless a row is
+        if state:
+            (binfmt / "qemu-i386").write_text(f"{state}\ninterpreter /usr/bin/qemu-i386\n")
+    run, made = run_setup(tmp_path, options=[], installed=EVERYTHING, **settings)
+    assert run.returncode == code, run.stderr
+    assert made == calls
+    assert (tmp_path / "system/installed").read_text().split()[2:] == installed
+    register = binfmt / "register"
+    assert (register.exists() and register.read_text() == REGISTRATION) == registered
+    if state == "disabled":
+        assert (binfmt / "qemu-i386").read_text() == "-1", "the old registration was kept"
+    lines = [line for line in run.stderr.splitlines() if line.startswith("setup.sh:")]
+    assert lines == ([last_line] if last_line else [])
+    if settings.get("BACKPORTED"):
+        assert (tmp_path / "system/etc/apt/sources.list.d/hibiscus-backports.list").read_text() == \
+            "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] " \
+            "http://archive.example/debian hibiscus-backports main\n"
