@@ -42,6 +42,8 @@ WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (153, 153, 153)
 RATE = 44100
 AUDIBLE = 10 ** (-40 / 20)     # -40 dBFS, the onset threshold of the sound-file checks
 POLL = 0.0005                  # seconds between two looks at the screen or the capture
+# The start of a 32-bit x86 ELF file, as binfmt_misc shows a registration for it.
+I386_MAGIC = "7f454c4601010100000000000000000002000300"
 
 
 # -- a fast look at the X screen, and key events, straight through Xlib ------
@@ -377,7 +379,25 @@ def imports(exe):
 
 # -- the report -----------------------------------------------------------------
 
-def machine():
+def emulator():
+    """The program that the kernel hands 32-bit x86 programs to, as
+    binfmt_misc has it registered, with its version if it says one; None
+    where the kernel runs them itself."""
+    folder = "/proc/sys/fs/binfmt_misc"
+    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
+        try:
+            with open(os.path.join(folder, name)) as entry:
+                fields = entry.read().splitlines()
+        except OSError:
+            continue        # the write-only register
+        if "enabled" in fields and f"magic {I386_MAGIC}" in fields:
+            interpreter = next(f.split(" ", 1)[1] for f in fields if f.startswith("interpreter "))
+            said = subprocess.run([interpreter, "--version"], capture_output=True, text=True)
+            return said.stdout.splitlines()[0] if said.returncode == 0 else interpreter
+    return None
+
+
+def machine(emulated):
     cpu = "unknown"
     with open("/proc/cpuinfo") as info:
         for line in info:
@@ -395,8 +415,10 @@ def machine():
         pass
     wine = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
     load = " ".join(f"{v:.2f}" for v in os.getloadavg())
+    by = f"; 32-bit programs run by {emulated}" if emulated else ""
     return (f"Machine: {cpu}, {os.cpu_count()} cores, {memory:.1f} GiB; {system}, "
-            f"Linux {platform.release()}; {wine}; Xvfb {WIDTH}x{HEIGHT}x24; load average {load}")
+            f"Linux {platform.release()}{by}; {wine}; Xvfb {WIDTH}x{HEIGHT}x24; "
+            f"load average {load}")
 
 
 def quartiles(values):
@@ -461,7 +483,8 @@ def main():
     workdir = os.path.join(BUILD, "bench-run")
     shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir)
-    print(machine(), flush=True)
+    emulated = emulator()
+    print(machine(emulated), flush=True)
 
     bench = Bench(workdir)
     began = time.perf_counter()
@@ -482,6 +505,9 @@ def main():
         shutil.rmtree(workdir, ignore_errors=True)
 
     table = Table()
+    if emulated:
+        table.section(f"Under an emulator ({emulated}): every time below is the emulator's, "
+                      "not the machine's; only the ratios, measured side by side, carry over.")
     table.section("1. Start-up: process start to the whole window painted, seen on the X screen")
     table.add("  MorvanePiano.exe, keyboard painted", startup["piano"], "ms", 0,
               startup["blank"], "blank")
