@@ -8,7 +8,9 @@
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showCommand);
 
-static const DWORD WaitLimit = 10000;   // milliseconds
+// Bounds a wait that only a fault makes long: under an emulator a first
+// message box takes several seconds to show.
+static const DWORD WaitLimit = 60000;   // milliseconds
 
 struct Watch {
     DWORD mainThread;
