@@ -3,35 +3,57 @@
 //
 // An NSIS uninstaller started by its name copies itself to TEMP, starts the
 // copy and returns 0 at once, before anything is removed; run in place it
-// waits, but cannot delete its own file. So this program runs the remover in
-// place, waits for it and ends with its exit code (0 removed, 1 cancelled, 2
-// stopped), whatever else its caller appended to its command line: only /S,
-// for a silent removal, is passed on. After a removal it leaves a copy of
-// itself under TEMP that deletes this file and the remover's once both have
-// ended, then the folder if nothing else is in it. Nothing in the program's
-// folder is left for the next restart, where it could take a file that a
-// later install wrote there; only the copy under TEMP is.
+// waits, but cannot delete its own file. So this program ends with the
+// remover's exit code (0 removed, 1 cancelled, 2 stopped), whatever else its
+// caller appended to its command line: only /S, for a silent removal, is
+// passed on. Nothing in the program's folder is left for the next restart,
+// where it could take a file that a later install wrote there.
+//
+// A running program's file cannot be deleted, so the removal runs from a
+// copy of this program in a new folder under TEMP. The copy is started
+// first, before anything is removed, and runs with administrator rights
+// from the user's TEMP, which the user's other programs may change: so the
+// folder admits only administrators, and a handle that does not share
+// deletion holds it from its making until the copy has ended, so that no
+// one can rename it and put another in its place. This program hands the
+// copy, by inheritance, that folder, its own file opened for deletion and
+// its own process: the copy obeys nothing else. The copy runs the remover
+// in place and waits for it; after a removal it opens the remover's file
+// for deletion too, reports the exit code and, once this program has ended,
+// deletes both files through those handles and the folder if it is empty.
+// From the report to the deletion no one can write either file, so an
+// install made meanwhile finds them in use and loses nothing.
 //
 // Paths go through the wide API: the program's folder may be named in
 // letters that the ANSI code page lacks.
 #include <windows.h>
 #include <sddl.h>
+#include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
 #include "product.h"
 
 static const WCHAR RemoverName[] = L"" REMOVER_NAME;
+static const WCHAR UninstallerName[] = L"" UNINSTALLER_NAME;
 static const WCHAR SilentSwitch[] = L"/S";
-// Given to the copy under TEMP, with this program's path after it.
+// Given to the copy under TEMP, with /S if silent and the handed-over
+// handles after it.
 static const WCHAR CleanUpSwitch[] = L"/clean-up";
-static const WCHAR CopyName[] = L"Uninstall.exe";
 static const WCHAR Caption[] = L"" PRODUCT_NAME " Uninstall";
 
 // Room under TEMP for the work folder's name and the copy's.
 enum { Stopped = 2, CommandLineSize = 3 * MAX_PATH + 32, WorkNameRoom = 64 };
-// The remover and this program end within moments of each other; a copy
-// still waiting for their files after this long gives up.
-static const DWORD CleanUpPolls = 300, CleanUpPollMs = 100;
+// A file whose process has just ended may be held a moment longer; one
+// still held after this long is left.
+static const DWORD DeletePolls = 300, DeletePollMs = 100;
+
+// What this program hands its copy, by inheritance.
+struct Handover {
+    HANDLE workFolder;    // the copy's folder, held against renaming
+    HANDLE uninstaller;   // this program's file, opened for deletion
+    HANDLE process;       // this program's process, which the copy outlives
+    HANDLE report;        // a pipe for the removal's exit code
+};
 
 // Copies the next argument of a command line into `argument` (quotes
 // removed) and moves `cursor` past it; 0 at the end. A path never holds a
@@ -74,11 +96,11 @@ static int Compose(WCHAR *buffer, size_t size, const WCHAR *const *parts, size_t
     return 1;
 }
 
-// The remover's path, beside the uninstaller in `folder`.
-static int RemoverPath(const WCHAR *folder, WCHAR *remover)
+// `name` in `folder`.
+static int PathIn(const WCHAR *folder, const WCHAR *name, WCHAR *path)
 {
-    const WCHAR *const parts[] = {folder, L"\\", RemoverName};
-    return Compose(remover, MAX_PATH, parts, ARRAYSIZE(parts));
+    const WCHAR *const parts[] = {folder, L"\\", name};
+    return Compose(path, MAX_PATH, parts, ARRAYSIZE(parts));
 }
 
 // This program's own full path; 0 if it does not fit.
@@ -88,12 +110,14 @@ static int OwnPath(WCHAR *path)
     return length > 0 && length < MAX_PATH;
 }
 
-// The folder of a file's full path: the path cut at its last backslash.
-static void CutToFolder(WCHAR *path)
+// Cuts a full path at its last backslash and gives back the name after it.
+static const WCHAR *CutToFolder(WCHAR *path)
 {
     WCHAR *last = wcsrchr(path, L'\\');
-    if (last)
-        *last = 0;
+    if (!last)
+        return path + wcslen(path);
+    *last = 0;
+    return last + 1;
 }
 
 static void Complain(int silent, const WCHAR *text)
@@ -102,11 +126,23 @@ static void Complain(int silent, const WCHAR *text)
         MessageBoxW(0, text, Caption, MB_OK | MB_ICONSTOP);
 }
 
+static void Close(HANDLE handle)
+{
+    if (handle && handle != INVALID_HANDLE_VALUE)
+        CloseHandle(handle);
+}
+
+static HANDLE Open(const WCHAR *path, DWORD access, DWORD sharing, DWORD flags, BOOL inherit)
+{
+    SECURITY_ATTRIBUTES security = {sizeof security, 0, inherit};
+    return CreateFileW(path, access, sharing, &security, OPEN_EXISTING, flags, 0);
+}
+
 // A new folder under TEMP for the copy, that only administrators and the
-// system may write to: the copy runs with administrator rights, and the
-// user's TEMP is open to the same user's programs without them, which could
-// otherwise put a program of their own in its place.
-static int MakeWorkFolder(WCHAR *folder)
+// system may write to, held by a handle that the copy inherits: its
+// sharing leaves out deletion, so that no one renames the folder, as the
+// user's own programs otherwise could in the user's TEMP.
+static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
 {
     WCHAR temp[MAX_PATH];
     DWORD length = GetTempPathW(MAX_PATH, temp);
@@ -126,32 +162,194 @@ static int MakeWorkFolder(WCHAR *folder)
             break;
     }
     LocalFree(descriptor);
-    return made;
+    if (!made)
+        return 0;
+    *held = Open(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                 FILE_FLAG_BACKUP_SEMANTICS, TRUE);
+    if (*held != INVALID_HANDLE_VALUE)
+        return 1;
+    RemoveDirectoryW(folder);
+    return 0;
 }
 
-// Starts `program` with `commandLine` in `folder`; the process, or 0.
+// Starts `program` with `commandLine` in `folder`, handing it this
+// program's inheritable handles; the process, or 0.
 static HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folder)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started;
-    if (!CreateProcessW(program, commandLine, 0, 0, FALSE, 0, 0, folder, &startup, &started))
+    if (!CreateProcessW(program, commandLine, 0, 0, TRUE, 0, 0, folder, &startup, &started))
         return 0;
     CloseHandle(started.hThread);
     return started.hProcess;
 }
 
+// Opens this program's file for the copy to delete, its own process for the
+// copy to wait on and the pipe the copy reports on, all inheritable; the
+// pipe's end to read stays this program's alone.
+static int PrepareHandover(const WCHAR *self, Handover *handover, HANDLE *reportRead)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, 0, TRUE};
+    handover->uninstaller = Open(self, DELETE, FILE_SHARE_READ, 0, TRUE);
+    return handover->uninstaller != INVALID_HANDLE_VALUE &&
+           DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
+                           &handover->process, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                           TRUE, 0) &&
+           CreatePipe(reportRead, &handover->report, &inheritable, 0) &&
+           SetHandleInformation(*reportRead, HANDLE_FLAG_INHERIT, 0);
+}
+
+// Starts the copy with the handover on its command line; its process, or 0.
+static HANDLE StartCopy(const WCHAR *copy, const WCHAR *workFolder, int silent,
+                        const Handover *handover)
+{
+    WCHAR commandLine[CommandLineSize];
+    wsprintfW(commandLine, L"\"%s\" %s%s %lx %lx %lx %lx", copy, CleanUpSwitch,
+              silent ? L" /S" : L"", (unsigned long)(ULONG_PTR)handover->workFolder,
+              (unsigned long)(ULONG_PTR)handover->uninstaller,
+              (unsigned long)(ULONG_PTR)handover->process, (unsigned long)(ULONG_PTR)handover->report);
+    return Start(copy, commandLine, workFolder);
+}
+
+// The copy's report: the remover's exit code, or Stopped if the copy ended
+// without one.
+static DWORD ReadReport(HANDLE reportRead)
+{
+    DWORD code = Stopped, read = 0;
+    if (!ReadFile(reportRead, &code, sizeof code, &read, 0) || read != sizeof code)
+        code = Stopped;
+    return code;
+}
+
+static DWORD Uninstall(const WCHAR *arguments)
+{
+    WCHAR argument[MAX_PATH];
+    int silent = 0;
+    while (NextArgument(&arguments, argument, MAX_PATH))
+        silent |= wcscmp(argument, SilentSwitch) == 0;
+
+    WCHAR self[MAX_PATH], workFolder[MAX_PATH], copy[MAX_PATH];
+    Handover handover = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, 0, 0};
+    HANDLE reportRead = 0, copyProcess = 0;
+    int folderMade = OwnPath(self) && MakeWorkFolder(workFolder, &handover.workFolder);
+    int copied = folderMade && PathIn(workFolder, UninstallerName, copy) &&
+                 CopyFileW(self, copy, TRUE);
+    if (copied && PrepareHandover(self, &handover, &reportRead))
+        copyProcess = StartCopy(copy, workFolder, silent, &handover);
+    // The copy holds what it was handed; these are this program's own.
+    Close(handover.uninstaller);
+    Close(handover.process);
+    Close(handover.report);
+
+    DWORD code = Stopped;
+    if (copyProcess)
+        code = ReadReport(reportRead);
+    else
+        Complain(silent, L"The uninstaller could not start its working copy in the "
+                         L"temporary folder, so nothing was removed.");
+    Close(reportRead);
+    // After a removal the copy deletes this program's file once it has
+    // ended; otherwise the copy ends at once, and goes with its folder.
+    if (code != 0 && copyProcess)
+        WaitForSingleObject(copyProcess, DeletePolls * DeletePollMs);
+    Close(copyProcess);
+    Close(handover.workFolder);
+    if (code != 0 && folderMade) {
+        if (copied)
+            DeleteFileW(copy);
+        RemoveDirectoryW(workFolder);
+    }
+    return code;
+}
+
+// -- the copy under TEMP ------------------------------------------------------
+
+// The full path of what a handle holds, as C:\..., in `path`.
+static int FinalPath(HANDLE handle, WCHAR *path)
+{
+    WCHAR found[MAX_PATH + 8];
+    DWORD length = GetFinalPathNameByHandleW(handle, found, ARRAYSIZE(found), 0);
+    if (length == 0 || length >= ARRAYSIZE(found))
+        return 0;
+    const WCHAR *at = wcsncmp(found, L"\\\\?\\", 4) == 0 ? found + 4 : found;
+    if (wcslen(at) >= MAX_PATH)
+        return 0;
+    wcscpy(path, at);
+    return 1;
+}
+
+// The full path of a file or folder as the handles above give it.
+static int FinalPathOf(const WCHAR *name, WCHAR *path)
+{
+    HANDLE handle = Open(name, FILE_READ_ATTRIBUTES,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                         FILE_FLAG_BACKUP_SEMANTICS, FALSE);
+    int found = handle != INVALID_HANDLE_VALUE && FinalPath(handle, path);
+    Close(handle);
+    return found;
+}
+
+static int IsFolder(HANDLE handle, int folder)
+{
+    BY_HANDLE_FILE_INFORMATION information;
+    return GetFileType(handle) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(handle, &information) &&
+           !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == !folder;
+}
+
+static int ReadHandle(const WCHAR **cursor, HANDLE *handle)
+{
+    WCHAR argument[32], *end;
+    if (!NextArgument(cursor, argument, ARRAYSIZE(argument)))
+        return 0;
+    *handle = (HANDLE)(ULONG_PTR)wcstoul(argument, &end, 16);
+    return *end == 0 && end != argument;
+}
+
+// Reads the handover from the copy's command line and checks it as only
+// this removal's own could pass: the copy runs from the folder it was
+// handed, a new folder directly in TEMP; it was handed the uninstaller's
+// file in the program's folder, which it gives back, and the uninstaller's
+// process, still waiting for it.
+static int TakeHandover(const WCHAR *arguments, int *silent, Handover *handover, WCHAR *folder)
+{
+    const WCHAR *rest = arguments, *at = arguments;
+    WCHAR argument[8];
+    *silent = NextArgument(&at, argument, ARRAYSIZE(argument)) && wcscmp(argument, SilentSwitch) == 0;
+    if (*silent)
+        rest = at;
+    if (!ReadHandle(&rest, &handover->workFolder) || !ReadHandle(&rest, &handover->uninstaller) ||
+        !ReadHandle(&rest, &handover->process) || !ReadHandle(&rest, &handover->report))
+        return 0;
+    WCHAR work[MAX_PATH], self[MAX_PATH], ownFolder[MAX_PATH], temp[MAX_PATH], tempFolder[MAX_PATH];
+    DWORD exitCode = 0;
+    if (!IsFolder(handover->workFolder, 1) || !FinalPath(handover->workFolder, work) ||
+        !OwnPath(self) || !FinalPathOf(self, ownFolder) ||
+        !GetTempPathW(MAX_PATH, temp) || !FinalPathOf(temp, tempFolder) ||
+        !IsFolder(handover->uninstaller, 0) || !FinalPath(handover->uninstaller, folder) ||
+        GetFileType(handover->report) != FILE_TYPE_PIPE ||
+        !GetExitCodeProcess(handover->process, &exitCode) || exitCode != STILL_ACTIVE)
+        return 0;
+    CutToFolder(ownFolder);
+    const WCHAR *name = CutToFolder(folder);
+    wcscpy(self, work);
+    CutToFolder(self);
+    return _wcsicmp(ownFolder, work) == 0 && _wcsicmp(self, tempFolder) == 0 &&
+           _wcsicmp(name, UninstallerName) == 0;
+}
+
 // Runs the remover in place, on the program's folder, and waits for it:
 // its exit code, or Stopped if it could not start.
-static DWORD RunRemover(const WCHAR *folder, int silent, const WCHAR *workFolder)
+static DWORD RunRemover(const WCHAR *folder, int silent)
 {
     WCHAR remover[MAX_PATH] = L"", commandLine[CommandLineSize];
     // _?= takes the rest of the line as the folder, so it comes last.
     const WCHAR *const line[] = {L"\"", remover, silent ? L"\" /S _?=" : L"\" _?=", folder};
     HANDLE process = 0;
-    if (RemoverPath(folder, remover) &&
+    if (PathIn(folder, RemoverName, remover) &&
         Compose(commandLine, CommandLineSize, line, ARRAYSIZE(line)))
-        process = Start(remover, commandLine, workFolder);
+        process = Start(remover, commandLine, 0);
     if (!process) {
         WCHAR text[2 * MAX_PATH];
         wsprintfW(text, L"The uninstaller could not start %s, so nothing was removed.", remover);
@@ -165,89 +363,72 @@ static DWORD RunRemover(const WCHAR *folder, int silent, const WCHAR *workFolder
     return code;
 }
 
-// Starts the copy that deletes this program's file, the remover's and the
-// folder once this program has ended.
-static int StartCleanUp(const WCHAR *copy, const WCHAR *self, const WCHAR *workFolder)
+// Opens a file for deletion, sharing only reading, once whatever held it
+// has let go; INVALID_HANDLE_VALUE if it is still held after the wait.
+static HANDLE OpenForDeletion(const WCHAR *path)
 {
-    WCHAR commandLine[CommandLineSize];
-    const WCHAR *const line[] = {L"\"", copy, L"\" ", CleanUpSwitch, L" \"", self, L"\""};
-    HANDLE process = 0;
-    if (Compose(commandLine, CommandLineSize, line, ARRAYSIZE(line)))
-        process = Start(copy, commandLine, workFolder);
-    if (process)
-        CloseHandle(process);
-    return process != 0;
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (DWORD poll = 0; poll < DeletePolls && file == INVALID_HANDLE_VALUE; poll++) {
+        file = Open(path, DELETE, FILE_SHARE_READ, 0, FALSE);
+        if (file == INVALID_HANDLE_VALUE)
+            Sleep(DeletePollMs);
+    }
+    return file;
 }
 
-static DWORD Uninstall(const WCHAR *arguments)
+// Deletes the file a handle holds, once no running program's image is made
+// from it, and closes the handle.
+static int DeleteThrough(HANDLE file)
 {
-    WCHAR argument[MAX_PATH];
-    int silent = 0;
-    while (NextArgument(&arguments, argument, MAX_PATH))
-        silent |= wcscmp(argument, SilentSwitch) == 0;
-
-    WCHAR self[MAX_PATH], folder[MAX_PATH], workFolder[MAX_PATH], copy[MAX_PATH];
-    const WCHAR *const copyPath[] = {workFolder, L"\\", CopyName};
-    // The copy is made before anything is removed, so that a removal never
-    // ends with nothing left to delete this program's file.
-    if (!OwnPath(self) || !MakeWorkFolder(workFolder) ||
-        !Compose(copy, MAX_PATH, copyPath, ARRAYSIZE(copyPath)) || !CopyFileW(self, copy, TRUE)) {
-        Complain(silent, L"The uninstaller could not make its working copy in the "
-                         L"temporary folder, so nothing was removed.");
-        return Stopped;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    int deleted = 0;
+    for (DWORD poll = 0; poll < DeletePolls && !deleted; poll++) {
+        deleted = SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                             sizeof disposition);
+        if (!deleted)
+            Sleep(DeletePollMs);
     }
-    wcscpy(folder, self);
-    CutToFolder(folder);
-    DWORD code = RunRemover(folder, silent, workFolder);
-    if (code == 0 && StartCleanUp(copy, self, workFolder))
-        return code;
-    DeleteFileW(copy);
-    RemoveDirectoryW(workFolder);
+    CloseHandle(file);
+    return deleted;
+}
+
+// The copy's work. It cannot delete its own running file, so that and its
+// folder, both under TEMP, go at the next restart.
+static DWORD RemoveAsCopy(const WCHAR *arguments)
+{
+    int silent = 0;
+    Handover handover;
+    WCHAR folder[MAX_PATH], remover[MAX_PATH];
+    if (!TakeHandover(arguments, &silent, &handover, folder))
+        return Stopped;
+    DWORD code = RunRemover(folder, silent), written;
+    HANDLE removerFile = INVALID_HANDLE_VALUE;
+    if (code == 0 && PathIn(folder, RemoverName, remover))
+        removerFile = OpenForDeletion(remover);
+    WriteFile(handover.report, &code, sizeof code, &written, 0);
+    CloseHandle(handover.report);
+    if (code == 0) {
+        WaitForSingleObject(handover.process, DeletePolls * DeletePollMs);
+        int deleted = DeleteThrough(handover.uninstaller);
+        if (removerFile != INVALID_HANDLE_VALUE && DeleteThrough(removerFile) && deleted)
+            RemoveDirectoryW(folder);
+        WCHAR copy[MAX_PATH];
+        if (OwnPath(copy)) {
+            MoveFileExW(copy, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+            CutToFolder(copy);
+            MoveFileExW(copy, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
+        }
+    }
     return code;
 }
 
-// Deletes `path` once whatever holds it has let go: a program's file cannot
-// be deleted while the program runs.
-static int DeleteWhenFree(const WCHAR *path)
-{
-    for (DWORD poll = 0; poll < CleanUpPolls; poll++) {
-        if (DeleteFileW(path) || GetLastError() == ERROR_FILE_NOT_FOUND)
-            return 1;
-        Sleep(CleanUpPollMs);
-    }
-    return 0;
-}
-
-// The copy's work: the uninstaller's file and the remover's, once they have
-// ended, then their folder. The copy cannot delete its own running file, so
-// that and its folder, both under TEMP, go at the next restart.
-static void CleanUp(const WCHAR *uninstaller)
-{
-    WCHAR folder[MAX_PATH], remover[MAX_PATH], copy[MAX_PATH];
-    wcscpy(folder, uninstaller);
-    CutToFolder(folder);
-    if (RemoverPath(folder, remover) && DeleteWhenFree(uninstaller) && DeleteWhenFree(remover))
-        RemoveDirectoryW(folder);
-    if (!OwnPath(copy))
-        return;
-    MoveFileExW(copy, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
-    CutToFolder(copy);
-    MoveFileExW(copy, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
-}
-
-// Parameters are named for what they hold here, not as the platform's
-// header names them.
-// NOLINTNEXTLINE(readability-inconsistent-declaration-parameter-name)
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
     const WCHAR *arguments = GetCommandLineW();
-    WCHAR argument[MAX_PATH], uninstaller[MAX_PATH];
+    WCHAR argument[MAX_PATH];
     NextArgument(&arguments, argument, MAX_PATH);      // this program's own name
     const WCHAR *rest = arguments;
-    if (NextArgument(&rest, argument, MAX_PATH) && wcscmp(argument, CleanUpSwitch) == 0 &&
-        NextArgument(&rest, uninstaller, MAX_PATH)) {
-        CleanUp(uninstaller);
-        return 0;
-    }
+    if (NextArgument(&rest, argument, MAX_PATH) && wcscmp(argument, CleanUpSwitch) == 0)
+        return (int)RemoveAsCopy(rest);
     return (int)Uninstall(arguments);
 }
