@@ -41,6 +41,10 @@ Function PlayerCanOpen
     Exch $0
 FunctionEnd
 
+; The nearest folder on the way to $INSTDIR that existed before the check
+; made the folders below it, or "" if it made none.
+Var FoldersMadeBelow
+
 ; Makes $INSTDIR, which has a short name only once it exists, and gives
 ; back 1 if the player can open the key files by its short path. If not, it
 ; removes the folders it made and gives back 0.
@@ -57,6 +61,10 @@ Function ShortPathServes
         ${EndIf}
         ${GetParent} $1 $1
     ${Loop}
+    ${If} $1 != $INSTDIR
+    ${AndIf} $FoldersMadeBelow == ""
+        StrCpy $FoldersMadeBelow $1
+    ${EndIf}
     CreateDirectory $INSTDIR
     StrCpy $0 $INSTDIR
     System::Call "kernel32::GetShortPathNameW(w r0, w .r2, i ${NSIS_MAX_STRLEN}) i .r0"
@@ -68,15 +76,26 @@ Function ShortPathServes
     ${EndIf}
     ${If} $0 <> 1
         StrCpy $0 0
-        StrCpy $2 $INSTDIR
-        ${DoWhile} $2 != $1
-            RMDir $2
-            ${GetParent} $2 $2
-        ${Loop}
+        Call RemoveFoldersMade
     ${EndIf}
     Pop $2
     Pop $1
     Exch $0
+FunctionEnd
+
+; Removes the folders that the check made, if they are still empty: the
+; install stopped before writing into them, or refused the folder.
+Function RemoveFoldersMade
+    Push $0
+    ${If} $FoldersMadeBelow != ""
+        StrCpy $0 $INSTDIR
+        ${DoWhile} $0 != $FoldersMadeBelow
+            RMDir $0
+            ${GetParent} $0 $0
+        ${Loop}
+        StrCpy $FoldersMadeBelow ""
+    ${EndIf}
+    Pop $0
 FunctionEnd
 
 ; Gives back, on the stack, why $INSTDIR cannot hold a piano that plays, or

@@ -25,6 +25,13 @@ SetCompressor /SOLID lzma
 
 !define FILES_LEFT "Some files could not be removed; run the uninstaller again to remove them."
 
+; The remover started by its name alone runs as a copy of itself that NSIS
+; makes in a folder under TEMP, not from the program's folder.
+!macro _RunsAsCopy _a _b _t _f
+    StrCmp $EXEDIR $INSTDIR `${_f}` `${_t}`
+!macroend
+!define RunsAsCopy `"" RunsAsCopy ""`
+
 ; Stops the run with a message and NSIS's exit code 2, after a step that
 ; failed: never a success over work not done.
 !macro STOP message
@@ -84,6 +91,11 @@ VIAddVersionKey /LANG=0 "LegalCopyright" "Copyright (C) 2026 ${PUBLISHER}"
 ; Per machine: the shortcut goes to every user's Start menu.
 Function .onInit
     SetShellVarContext all
+FunctionEnd
+
+; A run that stops leaves no folder that the folder check made.
+Function .onInstFailed
+    Call RemoveFoldersMade
 FunctionEnd
 
 Function un.onInit
@@ -164,7 +176,7 @@ Section "Uninstall"
     Call un.ClosePiano
     !insertmacro CHECK_FILE "un." "$INSTDIR\${EXE_NAME}"
     !insertmacro CHECK_FILES "un."
-    ${If} $EXEDIR != $INSTDIR
+    ${If} ${RunsAsCopy}
         !insertmacro CHECK_FILE "un." "$INSTDIR\${UNINSTALLER}"
         !insertmacro CHECK_FILE "un." "$INSTDIR\${REMOVER}"
     ${EndIf}
@@ -183,7 +195,7 @@ Section "Uninstall"
     ${IfNot} ${Errors}
         !insertmacro STOP "The entry in the list of installed programs could not be removed."
     ${EndIf}
-    ${If} $EXEDIR != $INSTDIR
+    ${If} ${RunsAsCopy}
         Delete "$INSTDIR\${UNINSTALLER}"
         Delete "$INSTDIR\${REMOVER}"
         RMDir "$INSTDIR"
@@ -201,7 +213,7 @@ FunctionEnd
 ; would stay. Putting the folder on the list again, after the copy, lets the
 ; restart remove it too.
 Function un.RemoveOwnCopyAtRestart
-    ${If} $EXEDIR != $INSTDIR
+    ${If} ${RunsAsCopy}
         RMDir /REBOOTOK "$EXEDIR"
     ${EndIf}
 FunctionEnd
