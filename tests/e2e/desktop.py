@@ -398,3 +398,44 @@ def wait_quiet(piano, at_least, quiet=0.5, timeout=30, what="the sound to end"):
         return (last and last.closed and time.monotonic() - last.closed > quiet
                 and len(last.samples) >= at_least and len(last.samples))
     return wait_for(ended, timeout, what)
+
+
+def box_picture(prefix, caption, focused=False):
+    """What the open message box with that caption must show, pixel by
+    pixel, as the platform lays it out: its face colour everywhere but its
+    text, dark on the face, its icon, if it has one, and one OK button drawn
+    in the scheme's greys, or as the platform draws a button that has the
+    keyboard if `focused`. Anything else is unaccounted for. Returns the
+    picture, the box's client area on the screen and the text's place in it."""
+    from layout import WHITE, Picture
+    parts = {line.split()[0]: [int(n) for n in line.split()[1:]]
+             for line in wininfo(prefix, "boxparts", caption)}
+    assert sorted(parts) in (["box", "button=OK", "text"], ["box", "button=OK", "icon", "text"]), \
+        f"the box's parts: {sorted(parts)}"
+    face = tuple(int(n) for n in wininfo(prefix, "syscolor", "15")[0].split())   # COLOR_3DFACE
+    left, top, right, bottom = parts["box"]
+    picture = Picture(right - left, bottom - top)
+    picture.fill("face", 0, 0, right - left, bottom - top, face)
+    x0, y0, x1, y1 = parts["text"]
+    text = np.s_[y0 - top:y1 - top, x0 - left:x1 - left]
+    picture.fill("text", x0 - left, y0 - top, x1 - left, y1 - top, face, shades=True)
+    if "icon" in parts:
+        x0, y0, x1, y1 = parts["icon"]
+        picture.fill("icon", x0 - left, y0 - top, x1 - left, y1 - top, face, art=True)
+    x0, y0, x1, y1 = parts["button=OK"]
+    picture.fill("OK button", x0 - left, y0 - top, x1 - left, y1 - top, WHITE, shades=not focused,
+                 art=focused)
+    return picture, parts["box"], text
+
+
+def assert_box_drawn(screen, prefix, caption, focused=False):
+    """Waits until the message box with that caption shows on the screen as
+    its picture has it, with dark ink in its text."""
+    picture, (left, top, right, bottom), text = box_picture(prefix, caption, focused)
+
+    def unaccounted():
+        shot = screen.shot()[top:bottom, left:right]
+        ink = "" if (shot[text] < 100).all(axis=2).any() else "text: no dark ink\n"
+        return ink + picture.unaccounted(shot)
+    wait_for(lambda: not unaccounted(), 30,
+             lambda: "the box drawn as laid out; not accounted for:\n" + unaccounted())

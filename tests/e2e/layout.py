@@ -57,20 +57,27 @@ class Picture:
         self.colour = np.zeros((height, width, 3), np.int32)
         self.region = np.zeros((height, width), np.int32)
         self.text = np.zeros((height, width), bool)
+        self.art = np.zeros((height, width), bool)
         self.names = ["background"]
         self.texts = set()
+        self.arts = set()
 
-    def fill(self, name, left, top, right, bottom, colour, text=False, shades=False):
+    def fill(self, name, left, top, right, bottom, colour, text=False, shades=False, art=False):
         """A region of one colour; with `text`, a text in that colour that
         must show; with `shades`, any shade of the colour, as the platform's
-        own drawing has them."""
+        own drawing has them; with `art`, a picture of the platform's own on
+        that colour, such as a message box's icon, whose pixels may be any
+        colour but must not all be that one."""
         if name not in self.names:
             self.names.append(name)
         if text:
             self.texts.add(self.names.index(name))
+        if art:
+            self.arts.add(self.names.index(name))
         area = np.s_[max(top, 0):max(bottom, 0), max(left, 0):max(right, 0)]
         self.colour[area], self.region[area] = colour, self.names.index(name)
         self.text[area] = text or shades
+        self.art[area] = art
 
     def line(self, name, x0, y0, x1, y1, colour, width=1):
         """A line from (x0, y0) up to, not including, (x1, y1). Wine's
@@ -89,7 +96,7 @@ class Picture:
         scale = (image * self.colour).sum(2) / np.maximum((self.colour ** 2).sum(2), 1)
         shade = (np.abs(image - scale[..., None] * self.colour).max(2) <= 1) & (scale <= 1)
         inked = np.all(image == self.colour, axis=2)
-        wrong = ~inked & ~(self.text & shade)
+        wrong = ~inked & ~(self.text & shade) & ~self.art
         report = []
         ys, xs = np.nonzero(wrong)
         for index in np.unique(self.region[ys, xs]):
@@ -102,6 +109,10 @@ class Picture:
             covered = self.region == index
             if covered.any() and inked[covered].mean() < 0.05:
                 report.append(f"{self.names[index]}: no text in its colour")
+        for index in sorted(self.arts):
+            covered = self.region == index
+            if covered.any() and inked[covered].all():
+                report.append(f"{self.names[index]}: not drawn")
         return "\n".join(report)
 
 

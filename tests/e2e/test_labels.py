@@ -7,8 +7,9 @@ import types
 import numpy as np
 import pytest
 
-from desktop import CAPTURE_RATE, built_product, not_the_note, wait_for, wininfo
-from layout import WHITE, Picture, keyboard_origin, white_key
+from desktop import (CAPTURE_RATE, assert_box_drawn, built_product, not_the_note, wait_for,
+                     wininfo)
+from layout import keyboard_origin, white_key
 
 ORIGIN = keyboard_origin(1920, 1080)
 LABEL_Y, LABEL_HEIGHT = 273, 20
@@ -47,38 +48,6 @@ def test_label_text_sits_at_the_left_or_centred(piano):
     assert not wrong, "; ".join(wrong)
 
 
-def box_picture(prefix):
-    """What the open box must show, pixel by pixel, as the platform lays it
-    out: its face colour everywhere but its text, dark on the face, and one
-    OK button drawn in the scheme's greys. An icon, or anything else, is
-    unaccounted for. Returns the picture, the box's client area on the
-    screen and the text's place in it."""
-    parts = {line.split()[0]: [int(n) for n in line.split()[1:]]
-             for line in wininfo(prefix, "boxparts", CAPTION)}
-    assert sorted(parts) == ["box", "button=OK", "text"], f"the box's parts: {sorted(parts)}"
-    face = tuple(int(n) for n in wininfo(prefix, "syscolor", "15")[0].split())   # COLOR_3DFACE
-    left, top, right, bottom = parts["box"]
-    picture = Picture(right - left, bottom - top)
-    picture.fill("face", 0, 0, right - left, bottom - top, face)
-    x0, y0, x1, y1 = parts["text"]
-    text = np.s_[y0 - top:y1 - top, x0 - left:x1 - left]
-    picture.fill("text", x0 - left, y0 - top, x1 - left, y1 - top, face, shades=True)
-    x0, y0, x1, y1 = parts["button=OK"]
-    picture.fill("OK button", x0 - left, y0 - top, x1 - left, y1 - top, WHITE, shades=True)
-    return picture, parts["box"], text
-
-
-def assert_box_drawn(piano, prefix):
-    picture, (left, top, right, bottom), text = box_picture(prefix)
-
-    def unaccounted():
-        shot = piano.screen.shot()[top:bottom, left:right]
-        ink = "" if (shot[text] < 100).all(axis=2).any() else "text: no dark ink\n"
-        return ink + picture.unaccounted(shot)
-    wait_for(lambda: not unaccounted(), 30,
-             lambda: "the box drawn as laid out; not accounted for:\n" + unaccounted())
-
-
 # A box opens in silence: a box with an icon would sound the system's sound
 # for that icon as it opens, on Windows.
 @pytest.mark.parametrize("label, lines", [("about", ABOUT_LINES), ("help", HELP_LINES)])
@@ -87,7 +56,7 @@ def test_box_shows_its_text_and_one_ok_button_alone_in_silence(piano, prefix, la
     click_label(piano, label)
     wait_for(lambda: open_boxes(piano, prefix)[0] == "1", 30, "the box")
     assert open_boxes(piano, prefix) == ["1", f"owner={CAPTION}", "button=OK", *lines]
-    assert_box_drawn(piano, prefix)
+    assert_box_drawn(piano.screen, prefix, CAPTION)
     wininfo(prefix, "ok", CAPTION)
     wait_for(lambda: open_boxes(piano, prefix) == ["0"], 30, "the box to close")
     assert len(piano.streams()) == sounds, "a sound started as the box opened"

@@ -5,13 +5,14 @@ program it installed played, and its uninstaller run. The installer's tests
 share one installation and run in file order: the last one uninstalls.
 Each runs on the build's unsigned release and on a release signed with a
 throwaway certificate authority's code-signing certificate."""
+import contextlib
 import functools
+import glob
 import os
 import re
 import shlex
 import shutil
 import signal
-import socket
 import struct
 import subprocess
 import sys
@@ -23,7 +24,8 @@ import pytest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "sound"))
 from desktop import (CAPTURE_RATE, EXE_NAME, ROOT, STAGE, TOOLS, UNNAMEABLE_FOLDER,  # noqa: E402
-                     Prefix, built_product, hold_desktop, start_wininfo, wait_for)
+                     Prefix, assert_box_drawn, built_product, hold_desktop, start_wininfo,
+                     wait_for, wininfo)
 from layout import BLACK_KEYS, BLACK_SOUNDS, WHITE_KEYS, WHITE_SOUNDS, frequency  # noqa: E402
 from wavcheck import cents, fundamental_hz  # noqa: E402
 
@@ -377,8 +379,14 @@ def test_zip_unpacked_anywhere_plays_from_its_folder_and_quits(release, start_pi
 
 # -- the installer ------------------------------------------------------------
 
+# What starts the installer and the uninstaller: NSIS's programs must load
+# at a fixed address, which Wine's loader may take unless its preloader
+# starts it (tools/wine-loader.sh).
+INSTALLER_WINE = os.environ.get("MORVANE_INSTALLER_WINE", "wine")
+
+
 def wine(prefix, *args, timeout=120):
-    return subprocess.run(["wine", *args], env=prefix.env, capture_output=True, text=True,
+    return subprocess.run([INSTALLER_WINE, *args], env=prefix.env, capture_output=True, text=True,
                           timeout=timeout)
 
 
@@ -393,8 +401,10 @@ def unix_path(prefix, windows_path):
 
 
 def registry_values(prefix, key):
-    """A key's values as {name: text, number or list of texts}, or None if
-    there is no such key; read from an export, which keeps every letter."""
+    """A key's values as {name: value}, or None if there is no such key; read
+    from an export, which keeps every letter. A string is text, a DWORD a
+    number, a multi-string a list of texts, and every other kind (kind,
+    bytes), so that no value goes unseen; the default value's name is "@"."""
     # Wine 10's regedit answers a key that is not there with a message box.
     if wine(prefix, "reg", "query", key).returncode != 0:
         return None
@@ -403,16 +413,21 @@ def registry_values(prefix, key):
                 ).returncode == 0
     # The key's own values come first, before its subkeys'.
     section = open(export, encoding="utf-16").read().replace("\\\n  ", "").split("\n[")[1]
-    values = {}
-    for name, kind, data in re.findall(r'^"((?:[^"\\]|\\.)*)"=(dword:|hex\(7\):|")(.*?)"?$',
-                                       section, re.M):
-        if kind == "dword:":
-            values[name] = int(data, 16)
-        elif kind == '"':
-            values[name] = re.sub(r"\\(.)", r"\1", data)
-        else:
-            values[name] = bytes.fromhex(data.replace(",", "")).decode("utf-16-le").split("\0")[:-2]
-    return values
+    return {re.sub(r"\\(.)", r"\1", name.strip('"')): registry_data(data) for name, data in
+            re.findall(r'^(@|"(?:[^"\\]|\\.)*")=(.*)$', section, re.M)}
+
+
+def registry_data(data):
+    """A value as regedit writes it, after the equals sign."""
+    if data.startswith('"'):
+        return re.sub(r"\\(.)", r"\1", data[1:-1])
+    if data.startswith("dword:"):
+        return int(data[6:], 16)
+    kind, _, hexes = data.partition(":")
+    raw = bytes.fromhex(hexes.replace(",", ""))
+    if kind == "hex(7)":
+        return raw.decode("utf-16-le").split("\0")[:-2]
+    return kind, raw
 
 
 def restart_list(prefix):
@@ -610,12 +625,23 @@ def quiet_uninstall(it, command="QuietUninstallString", appended=""):
     return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", line)
 
 
+def setup_line(it, *options):
+    """The installer's command line as it stands, where /D= is the rest of it."""
+    program = "Z:" + download(it.release, SETUP).replace("/", "\\")
+    return " ".join([f'"{program}"', *options])
+
+
 def run_setup(it, *options):
     """The installer run as a deployment tool runs it: silent, on a raw
-    command line, where /D= is the rest of the line."""
-    program = "Z:" + download(it.release, SETUP).replace("/", "\\")
-    line = " ".join([f'"{program}"', "/S", *options])
-    return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", line)
+    command line."""
+    return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", setup_line(it, "/S", *options))
+
+
+def start_line(it, line):
+    """Starts a command line as it stands, for a person to answer: the process."""
+    return subprocess.Popen([INSTALLER_WINE, os.path.join(TOOLS, "wininfo.exe"), "run", line],
+                            env=it.prefix.env, stdout=subprocess.DEVNULL,
+                            stderr=subprocess.DEVNULL)
 
 
 def hold_file(it, name):
@@ -636,14 +662,23 @@ def put_in_place(make):
     return block
 
 
+def bind_socket(path):
+    """Makes a Unix socket at `path`, bound by its name in its own folder: a
+    socket's address holds at most 107 bytes, fewer than a clone's path and
+    the prefix's may take."""
+    subprocess.run([sys.executable, "-c", "import socket, sys; "
+                    "socket.socket(socket.AF_UNIX).bind(sys.argv[1])", os.path.basename(path)],
+                   cwd=os.path.dirname(path), check=True)
+
+
 # Each row: what blocks the install and the uninstall, and whether the
 # install's files must come through unchanged, as they do where the check
 # of every file stops the run before anything is written or removed.
 BLOCKED_CASES = [
     pytest.param(hold_file, "keys\\40.wav", True, id="a key's file held by another program"),
     pytest.param(put_in_place(os.mkdir), "Remove.exe", False, id="a folder for the remover"),
-    pytest.param(put_in_place(lambda path: socket.socket(socket.AF_UNIX).bind(path)),
-                 "keys\\40.wav", False, id="a key's file that Windows cannot delete"),
+    pytest.param(put_in_place(bind_socket), "keys\\40.wav", False,
+                 id="a key's file that Windows cannot delete"),
 ]
 
 
@@ -654,11 +689,12 @@ def test_a_file_that_cannot_be_written_or_removed_stops_install_and_uninstall(
     exe = unix_path(it.prefix, f"{it.folder}\\{EXE_NAME}")
     release = make_older(exe)
     files, entry = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY)
-    unblock = block(it, name)
+    unblock, folders = block(it, name), work_folders(it)
     try:
         for step in (run_setup, quiet_uninstall):
             assert step(it).returncode == 2, f"{step.__name__} did not stop"
             assert registry_values(it.prefix, UNINSTALL_KEY) == entry
+            assert work_folders(it) == folders, "a work folder left under TEMP"
             assert not unchanged or installed_files(it) == files, f"{step.__name__} changed files"
         assert not unchanged or os.path.exists(unix_path(it.prefix, it.shortcut))
     finally:
@@ -669,6 +705,14 @@ def test_a_file_that_cannot_be_written_or_removed_stops_install_and_uninstall(
     assert mended, "the install was not mended"
 
 
+def work_folders(it):
+    """The uninstaller's work folders under TEMP, by their paths on drive C."""
+    drive = os.path.join(it.prefix.path, "drive_c")
+    return {os.path.relpath(path, drive) for path in
+            glob.glob(os.path.join(drive, "users", "*", "**", "MorvanePiano-uninstall-*"),
+                      recursive=True)}
+
+
 def assert_removed(it, folder, left=()):
     """Within moments of the removal's return, nothing of the install is left
     but the user's files `left` and their folders, and nothing in the
@@ -676,7 +720,7 @@ def assert_removed(it, folder, left=()):
     top = unix_path(it.prefix, folder)
     wait_for(lambda: sorted(os.path.relpath(os.path.join(at, name), top)
                             for at, _, names in os.walk(top) for name in names) == sorted(left),
-             10, lambda: f"only {list(left)} in {folder}; there: {os.listdir(top)}")
+             40, lambda: f"only {list(left)} in {folder}; there: {os.listdir(top)}")
     assert os.path.isdir(top) == bool(left), "the program's folder left, or the user's removed"
     waiting = [name for name in restart_list(it.prefix)
                if f"{name}\\".lower().startswith(f"\\??\\{folder}\\".lower())]
@@ -730,62 +774,276 @@ def beside(it, name):
     return it.folder.rsplit("\\", 1)[0] + "\\" + name
 
 
+WHOLE = sorted(name.replace("/", os.sep) for name in SHIPPED + UNINSTALLERS)
+
+
+@contextlib.contextmanager
+def installed(it):
+    """An install in the default folder for the block, removed after it,
+    whatever the block did."""
+    assert run_setup(it).returncode == 0
+    try:
+        yield
+    finally:
+        if registry_values(it.prefix, UNINSTALL_KEY) is not None:
+            quiet_uninstall(it)
+
+
 @UNSIGNED_ONLY
 def test_an_install_made_before_the_restart_keeps_its_uninstaller(installation):
     it = installation
-    assert run_setup(it).returncode == 0
-    assert quiet_uninstall(it).returncode == 0
-    assert run_setup(it).returncode == 0
-    restart(it)
-    assert sorted(installed_files(it)) == sorted(name.replace("/", os.sep)
-                                                 for name in SHIPPED + UNINSTALLERS)
-    assert quiet_uninstall(it).returncode == 0
-    assert_removed(it, it.folder)
+    with installed(it):
+        assert quiet_uninstall(it).returncode == 0
+        assert run_setup(it).returncode == 0
+        restart(it)
+        assert sorted(installed_files(it)) == WHOLE
+        assert quiet_uninstall(it).returncode == 0
+        assert_removed(it, it.folder)
+
+
+def copy_processes(it):
+    """The Linux processes of the uninstaller's copies in this machine."""
+    found = []
+    for proc in glob.glob("/proc/[0-9]*"):
+        try:
+            with open(f"{proc}/cmdline", "rb") as cmdline, open(f"{proc}/environ", "rb") as environ:
+                if (b"/clean-up" in cmdline.read().split(b"\0") and
+                        f"WINEPREFIX={it.prefix.path}".encode() in environ.read().split(b"\0")):
+                    found.append(int(proc[len("/proc/"):]))
+        except OSError:
+            pass                # a process that has ended
+    return found
+
+
+def signal_all(pids, number):
+    for pid in pids:
+        with contextlib.suppress(ProcessLookupError):
+            os.kill(pid, number)
+
+
+@UNSIGNED_ONLY
+def test_an_install_made_while_the_copy_is_late_loses_nothing(installation):
+    it = installation
+    with installed(it):
+        stopped = []
+        try:
+            assert quiet_uninstall(it).returncode == 0
+            # The copy is late: held still from the moment the command returns.
+            stopped = copy_processes(it)
+            signal_all(stopped, signal.SIGSTOP)
+            meanwhile = run_setup(it).returncode
+            made = installed_files(it)
+        finally:
+            signal_all(stopped, signal.SIGCONT)
+        wait_for(lambda: not copy_processes(it), 60, "the copy to end")
+        # Held by the copy, the files stop the install before it writes, or
+        # the copy was done before it began.
+        if meanwhile == 0:
+            assert sorted(made) == WHOLE and installed_files(it) == made, \
+                "the copy deleted files of the install made meanwhile"
+        else:
+            assert meanwhile == 2, f"the install exited with {meanwhile}"
+            assert_removed(it, it.folder)
+
+
+@UNSIGNED_ONLY
+def test_the_uninstallers_clean_up_obeys_no_outside_command_line(installation):
+    it = installation
+    with installed(it):
+        files, entry, waiting = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY), \
+            restart_list(it.prefix)
+        uninstaller = f"{it.folder}\\{UNINSTALLERS[0]}"
+        for switches in (f'/clean-up "{uninstaller}"', f'/clean-up "{it.folder}\\{GUIDE}"',
+                         "/clean-up 4 8 c 10", "/clean-up /S 4 8 c 10"):
+            ran = wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run",
+                       f'"{uninstaller}" {switches}')
+            assert ran.returncode == 2, f"{switches}: exited with {ran.returncode}"
+        assert installed_files(it) == files
+        assert registry_values(it.prefix, UNINSTALL_KEY) == entry
+        assert restart_list(it.prefix) == waiting
+
+
+@UNSIGNED_ONLY
+def test_the_remover_started_by_its_name_removes_everything(installation):
+    it = installation
+    with installed(it):
+        # NSIS hands over to a copy of itself under TEMP and returns at once.
+        assert wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run",
+                    f'"{it.folder}\\{UNINSTALLERS[1]}" /S').returncode == 0
+        assert_removed(it, it.folder)
+
+
+# The installer's and the uninstaller's windows, as NSIS titles them.
+SETUP_WINDOW, UNINSTALL_WINDOW = f"{PRODUCT} Setup ", f"{PRODUCT} Uninstall "
+
+
+def press(screen, title, key):
+    """Types a key into the shown window with that title."""
+    window = wait_for(lambda: screen.windows(title), 60, f"the window {title}")[0]
+    screen.run("xdotool", "windowfocus", "--sync", str(window))
+    screen.run("xdotool", "key", key)
+
+
+@UNSIGNED_ONLY
+def test_no_other_program_renames_the_work_folder_while_a_removal_runs(installation, screen):
+    it = installation
+    with installed(it):
+        files, entry, folders = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY), \
+            work_folders(it)
+        removal = start_line(it, f'"{it.folder}\\{UNINSTALLERS[0]}"')
+        try:
+            # The removal waits on its confirm page, its copy running.
+            made = wait_for(lambda: work_folders(it) - folders, 60, "the work folder")
+            wait_for(lambda: wininfo(it.prefix, "texts", UNINSTALL_WINDOW), 60, "the confirm page")
+            work = "C:\\" + made.pop().replace(os.sep, "\\")
+            wine(it.prefix, "cmd", "/c", "move", work, work + "-moved")
+            assert work_folders(it) - folders == {on_drive(work)}, "the work folder was moved"
+            press(screen, UNINSTALL_WINDOW, "Escape")
+            assert removal.wait(60) == 1, "the removal was not cancelled"
+        finally:
+            if removal.poll() is None:
+                removal.kill()
+        assert work_folders(it) == folders, "a work folder left under TEMP"
+        assert installed_files(it) == files
+        assert registry_values(it.prefix, UNINSTALL_KEY) == entry
 
 
 # Folders that a user may choose, with /D= as on the folder page, each
 # holding a piano that plays, and the programs list's command that removes
-# it whole, with what a deployment tool appends.
+# it whole, with what a deployment tool appends. A folder is named beside the
+# default one, or by its whole path if it starts with a drive.
 QUIET = ("QuietUninstallString", "")
+# The longest paths that the installer takes: the program's below Windows'
+# MAX_PATH of 260 with its terminator, and a key's file below the player's
+# 128 bytes in folders named in short (8.3) names, which have no shorter path.
+LONGEST_PROGRAM = 259
+LONGEST_FOR_THE_PLAYER = 127 - len("\\keys\\40.wav")
+
+
+def named(name):
+    """The folder of that name beside the default one."""
+    return lambda it: beside(it, name)
+
+
+def program_path_of(length):
+    """A folder beside the default one, whose program's path is that long."""
+    return lambda it: beside(it, "L" * (length - len(beside(it, f"\\{EXE_NAME}"))))
+
+
+def short_names_of(length):
+    """A folder at the drive's root in short names only, its path that long."""
+    count = (length - 3 + 1) // 8              # seven letters and a backslash each
+    longer = length - 3 - (8 * count - 1)      # names with an eighth letter
+    return lambda it: "C:\\" + "\\".join(f"PIANO{n:02d}" + "X" * (n < longer)
+                                          for n in range(count))
+
+
 FOLDERS = [
-    pytest.param(PRODUCT, ("UninstallString", " /S /NORESTART"), id="switches appended"),
-    pytest.param("Jane's Piano", QUIET, id="apostrophe"),
-    pytest.param("Tom & Jerry's 100% Piano", QUIET, id="ampersand and percent"),
-    pytest.param(UNNAMEABLE_FOLDER, QUIET, id="outside the code page"),
-    pytest.param(" ".join(["A folder name long enough that the player needs the short path"] * 2),
-                 QUIET, id="long"),
+    pytest.param(named(PRODUCT), ("UninstallString", " /S /NORESTART"), id="switches appended"),
+    pytest.param(named("Jane's Piano"), QUIET, id="apostrophe"),
+    pytest.param(named("Tom & Jerry's 100% Piano"), QUIET, id="ampersand and percent"),
+    pytest.param(named(UNNAMEABLE_FOLDER), QUIET, id="outside the code page"),
+    pytest.param(program_path_of(LONGEST_PROGRAM), QUIET,
+                 id="the longest path a program starts from"),
+    pytest.param(short_names_of(LONGEST_FOR_THE_PLAYER), QUIET,
+                 id="the longest path the player opens"),
 ]
 
 
 @UNSIGNED_ONLY
-@pytest.mark.parametrize("name, removal", FOLDERS)
-def test_any_folder_the_installer_accepts_plays_and_is_removed(installation, start_piano, name,
+@pytest.mark.parametrize("where, removal", FOLDERS)
+def test_any_folder_the_installer_accepts_plays_and_is_removed(installation, start_piano, where,
                                                                removal):
     it = installation
-    folder = beside(it, name)
+    folder = where(it)
     assert run_setup(it, f"/D={folder}").returncode == 0
-    piano = start_piano(prefix=it.prefix, cwd=unix_path(it.prefix, folder),
-                        exe=unix_path(it.prefix, f"{folder}\\{EXE_NAME}")).wait_window()
-    assert_plays(piano, "t", 49)                      # A4
-    piano.key("Escape")
-    assert piano.exit_code() == 0
-    assert quiet_uninstall(it, *removal).returncode == 0
+    try:
+        # Started by its own path, as the shortcut does: under the Linux
+        # folder that holds the drive, the longest ones would pass MAX_PATH.
+        piano = start_piano(prefix=it.prefix, cwd=unix_path(it.prefix, folder),
+                            exe=f"{folder}\\{EXE_NAME}").wait_window()
+        assert_plays(piano, "t", 49)                      # A4
+        piano.key("Escape")
+        assert piano.exit_code() == 0
+    finally:
+        removed = quiet_uninstall(it, *removal)
+    assert removed.returncode == 0
     assert_removed(it, folder)
 
 
-# Folders whose notes the player could not open, by their path or their short
-# path (every name on the way already a short one), or whose program's path
-# passes what Windows' ordinary calls take: refused before anything is written.
-REFUSED = ["\\".join(["PIANO%02d" % n for n in range(15)]), " ".join(["A long folder"] * 18)]
+# One letter past the limits above: refused before anything is written.
+REFUSED = [short_names_of(LONGEST_FOR_THE_PLAYER + 1), program_path_of(LONGEST_PROGRAM + 1)]
 
 
 @UNSIGNED_ONLY
-@pytest.mark.parametrize("name", REFUSED, ids=["too long for the player", "too long to start"])
-def test_a_folder_that_cannot_hold_a_playing_piano_is_refused(installation, name):
+@pytest.mark.parametrize("where", REFUSED, ids=["too long for the player", "too long to start"])
+def test_a_folder_that_cannot_hold_a_playing_piano_is_refused(installation, where):
     it = installation
     wait_drive_settled(it.prefix)      # after the restarts above
     before, entry = drive_files(it.prefix), registry_values(it.prefix, UNINSTALL_KEY)
-    assert run_setup(it, f"/D={beside(it, name)}").returncode == 2
+    assert run_setup(it, f"/D={where(it)}").returncode == 2
     after = drive_files(it.prefix)
     assert after == before, f"a refused install changed: {sorted(after ^ before)}"
     assert registry_values(it.prefix, UNINSTALL_KEY) == entry
+
+
+@UNSIGNED_ONLY
+def test_the_folder_page_names_a_folder_that_will_not_do_and_stays(installation, screen):
+    it = installation
+    folder, caption = program_path_of(LONGEST_PROGRAM + 1)(it), f"{PRODUCT} Setup"
+    wait_drive_settled(it.prefix)
+    before, entry = drive_files(it.prefix), registry_values(it.prefix, UNINSTALL_KEY)
+    setup = start_line(it, setup_line(it, f"/D={folder}"))
+    try:
+        def on_folder_page():
+            return folder in wininfo(it.prefix, "texts", SETUP_WINDOW)
+        wait_for(lambda: wininfo(it.prefix, "texts", SETUP_WINDOW), 60, "the licence page")
+        press(screen, SETUP_WINDOW, "Return")           # I Agree
+        wait_for(on_folder_page, 60, "the folder page")
+        press(screen, SETUP_WINDOW, "Return")           # Install
+        wait_for(lambda: wininfo(it.prefix, "box", caption)[0] == "1", 60, "the box")
+        box = wininfo(it.prefix, "box", caption)
+        assert box[1:3] == [f"owner={SETUP_WINDOW}", "button=OK"] and folder in box, box
+        assert "too long for Windows to start the piano" in box[3], box
+        # The box has the keyboard, and its button is drawn so.
+        assert_box_drawn(screen, it.prefix, caption, focused=True)
+        wininfo(it.prefix, "ok", caption)
+        wait_for(lambda: wininfo(it.prefix, "box", caption) == ["0"], 30, "the box to close")
+        assert on_folder_page(), "the folder page did not stay"
+        press(screen, SETUP_WINDOW, "Escape")
+        assert setup.wait(60) == 1, "the setup was not cancelled"
+    finally:
+        if setup.poll() is None:
+            setup.kill()
+    assert drive_files(it.prefix) == before
+    assert registry_values(it.prefix, UNINSTALL_KEY) == entry
+
+
+@UNSIGNED_ONLY
+def test_an_install_cancelled_at_the_running_piano_leaves_no_folder_it_made(installation, screen,
+                                                                             start_piano):
+    it = installation
+    # A folder that the check makes, to learn its short name.
+    folder, caption = named("A folder name long enough that the player needs its short path")(it), \
+        f"{PRODUCT} Setup"
+    wait_drive_settled(it.prefix)
+    before = drive_files(it.prefix)
+    piano = start_piano(prefix=it.prefix).wait_window()
+    setup = start_line(it, setup_line(it, f"/D={folder}"))
+    try:
+        wait_for(lambda: wininfo(it.prefix, "texts", SETUP_WINDOW), 60, "the licence page")
+        press(screen, SETUP_WINDOW, "Return")           # I Agree
+        wait_for(lambda: folder in wininfo(it.prefix, "texts", SETUP_WINDOW), 60, "the folder page")
+        press(screen, SETUP_WINDOW, "Return")           # Install
+        wait_for(lambda: "is running" in " ".join(wininfo(it.prefix, "box", caption)), 60,
+                 "the message that the piano is running")
+        press(screen, caption, "Escape")                # Cancel
+        # The page then shows the install stopped, until it is closed.
+        wait_for(lambda: wininfo(it.prefix, "box", caption) == ["0"], 30, "the box to close")
+        press(screen, SETUP_WINDOW, "Escape")
+        assert setup.wait(60) == 2, "the install did not stop"
+    finally:
+        if setup.poll() is None:
+            setup.kill()
+    assert drive_files(it.prefix) == before, "the install left a folder"
+    assert piano.process.poll() is None, "the piano was closed"

@@ -51,6 +51,9 @@
 //                           says "returned" when the stop returns, "hung" if
 //                           it did not return in 2 s; a crash ends the process
 //                           without a word, with exit code 3
+//   wininfo texts TITLE     the text of each visible control of the shown
+//                           window with that title that is not a message box,
+//                           one a line: which page a wizard shows
 //   wininfo judge FOLDER    the piano's own check of each .wav file in FOLDER:
 //                           "NAME 1" for one it would not hand to the player,
 //                           "NAME 0" for one it would
@@ -163,8 +166,10 @@ static BOOL CALLBACK CollectBox(HWND window, LPARAM param)
     char className[64], caption[256];
     GetClassNameA(window, className, sizeof className);
     GetWindowTextA(window, caption, sizeof caption);
+    // A message box, not another dialog of that caption: it holds the
+    // platform's text control.
     if (strcmp(className, DialogClass) == 0 && strcmp(caption, list->caption) == 0 &&
-        IsWindowVisible(window) && list->count < 64)
+        GetDlgItem(window, MessageBoxTextId) && IsWindowVisible(window) && list->count < 64)
         list->boxes[list->count++] = window;
     return TRUE;
 }
@@ -244,6 +249,46 @@ static int PrintBoxParts(const char *caption)
     MapWindowPoints(list.boxes[0], 0, (POINT *)&client, 2);
     printf("box %ld %ld %ld %ld\n", client.left, client.top, client.right, client.bottom);
     EnumChildWindows(list.boxes[0], PrintBoxPart, 0);
+    return 0;
+}
+
+struct TextsOf {
+    const char *title;
+    HWND window;
+};
+
+static BOOL CALLBACK FindPage(HWND window, LPARAM param)
+{
+    TextsOf *texts = (TextsOf *)param;
+    char title[256];
+    GetWindowTextA(window, title, sizeof title);
+    if (strcmp(title, texts->title) == 0 && IsWindowVisible(window) &&
+        !GetDlgItem(window, MessageBoxTextId)) {
+        texts->window = window;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static BOOL CALLBACK PrintControlText(HWND control, LPARAM)
+{
+    char text[1024];
+    // The control lives in another process, which may be busy.
+    DWORD_PTR copied;
+    if (IsWindowVisible(control) &&
+        SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, (LPARAM)text, SMTO_ABORTIFHUNG,
+                            5000, &copied) && text[0])
+        printf("%s\n", text);
+    return TRUE;
+}
+
+static int PrintTexts(const char *title)
+{
+    TextsOf texts = {title, 0};
+    EnumWindows(FindPage, (LPARAM)&texts);
+    if (!texts.window)
+        return 1;
+    EnumChildWindows(texts.window, PrintControlText, 0);
     return 0;
 }
 
@@ -542,6 +587,8 @@ int main(int argc, char **argv)
         return SetDefaultSound(name);
     if (strcmp(mode, "play") == 0)
         return PlayAsThePianoDoes(name);
+    if (strcmp(mode, "texts") == 0)
+        return PrintTexts(name);
     if (strcmp(mode, "judge") == 0)
         return JudgeSoundFiles(name);
     if (strcmp(mode, "lock") == 0)
