@@ -618,11 +618,15 @@ def test_silent_update_closes_the_running_piano_and_replaces_its_program(install
     assert open(exe, "rb").read() == release, "the running program was not replaced"
 
 
+def run_line(it, line):
+    """A command line run as it stands, as the shell runs one from the registry."""
+    return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", line)
+
+
 def quiet_uninstall(it, command="QuietUninstallString", appended=""):
     """The programs list's command for a silent removal, run as a deployment
     tool runs it: its command line as it stands, and what the tool appends."""
-    line = registry_values(it.prefix, UNINSTALL_KEY)[command] + appended
-    return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", line)
+    return run_line(it, registry_values(it.prefix, UNINSTALL_KEY)[command] + appended)
 
 
 def setup_line(it, *options):
@@ -634,7 +638,7 @@ def setup_line(it, *options):
 def run_setup(it, *options):
     """The installer run as a deployment tool runs it: silent, on a raw
     command line."""
-    return wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run", setup_line(it, "/S", *options))
+    return run_line(it, setup_line(it, "/S", *options))
 
 
 def start_line(it, line):
@@ -801,41 +805,22 @@ def test_an_install_made_before_the_restart_keeps_its_uninstaller(installation):
         assert_removed(it, it.folder)
 
 
-def copy_processes(it):
-    """The Linux processes of the uninstaller's copies in this machine."""
-    found = []
-    for proc in glob.glob("/proc/[0-9]*"):
-        try:
-            with open(f"{proc}/cmdline", "rb") as cmdline, open(f"{proc}/environ", "rb") as environ:
-                if (b"/clean-up" in cmdline.read().split(b"\0") and
-                        f"WINEPREFIX={it.prefix.path}".encode() in environ.read().split(b"\0")):
-                    found.append(int(proc[len("/proc/"):]))
-        except OSError:
-            pass                # a process that has ended
-    return found
-
-
-def signal_all(pids, number):
-    for pid in pids:
-        with contextlib.suppress(ProcessLookupError):
-            os.kill(pid, number)
+# The uninstaller's copy under TEMP, as Linux lists its process.
+COPY = f"{UNINSTALLERS[0]} /clean-up"
 
 
 @UNSIGNED_ONLY
 def test_an_install_made_while_the_copy_is_late_loses_nothing(installation):
     it = installation
     with installed(it):
-        stopped = []
         try:
             assert quiet_uninstall(it).returncode == 0
             # The copy is late: held still from the moment the command returns.
-            stopped = copy_processes(it)
-            signal_all(stopped, signal.SIGSTOP)
-            meanwhile = run_setup(it).returncode
-            made = installed_files(it)
+            subprocess.run(["pkill", "-STOP", "-f", COPY])
+            meanwhile, made = run_setup(it).returncode, installed_files(it)
         finally:
-            signal_all(stopped, signal.SIGCONT)
-        wait_for(lambda: not copy_processes(it), 60, "the copy to end")
+            subprocess.run(["pkill", "-CONT", "-f", COPY])
+        wait_for(lambda: subprocess.run(["pgrep", "-f", COPY]).returncode, 60, "the copy to end")
         # Held by the copy, the files stop the install before it writes, or
         # the copy was done before it began.
         if meanwhile == 0:
@@ -850,17 +835,13 @@ def test_an_install_made_while_the_copy_is_late_loses_nothing(installation):
 def test_the_uninstallers_clean_up_obeys_no_outside_command_line(installation):
     it = installation
     with installed(it):
-        files, entry, waiting = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY), \
+        before = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY), \
             restart_list(it.prefix)
         uninstaller = f"{it.folder}\\{UNINSTALLERS[0]}"
-        for switches in (f'/clean-up "{uninstaller}"', f'/clean-up "{it.folder}\\{GUIDE}"',
-                         "/clean-up 4 8 c 10", "/clean-up /S 4 8 c 10"):
-            ran = wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run",
-                       f'"{uninstaller}" {switches}')
-            assert ran.returncode == 2, f"{switches}: exited with {ran.returncode}"
-        assert installed_files(it) == files
-        assert registry_values(it.prefix, UNINSTALL_KEY) == entry
-        assert restart_list(it.prefix) == waiting
+        for switches in (f'"{uninstaller}"', "/S 4 8 c 10"):
+            assert run_line(it, f'"{uninstaller}" /clean-up {switches}').returncode == 2, switches
+        assert (installed_files(it), registry_values(it.prefix, UNINSTALL_KEY),
+                restart_list(it.prefix)) == before
 
 
 @UNSIGNED_ONLY
@@ -868,8 +849,7 @@ def test_the_remover_started_by_its_name_removes_everything(installation):
     it = installation
     with installed(it):
         # NSIS hands over to a copy of itself under TEMP and returns at once.
-        assert wine(it.prefix, os.path.join(TOOLS, "wininfo.exe"), "run",
-                    f'"{it.folder}\\{UNINSTALLERS[1]}" /S').returncode == 0
+        assert run_line(it, f'"{it.folder}\\{UNINSTALLERS[1]}" /S').returncode == 0
         assert_removed(it, it.folder)
 
 
@@ -987,12 +967,29 @@ def test_a_folder_that_cannot_hold_a_playing_piano_is_refused(installation, wher
     assert registry_values(it.prefix, UNINSTALL_KEY) == entry
 
 
+# Installs that a person stops on the way, with a piano running: the folder
+# given, the text of the box shown after the folder page, the key that
+# answers it, and the exit code once the install's window is cancelled. A
+# folder that will not do is named and the page stays; Cancel at the
+# running piano stops the install, without the folder that the check made
+# to learn the short name.
+STOPPED_ON_THE_WAY = [
+    pytest.param(program_path_of(LONGEST_PROGRAM + 1), "too long for Windows to start the piano",
+                 "Return", 1, id="a folder that will not do"),
+    pytest.param(named("A folder name long enough that the player needs its short path"),
+                 "is running", "Escape", 2, id="Cancel at the running piano"),
+]
+
+
 @UNSIGNED_ONLY
-def test_the_folder_page_names_a_folder_that_will_not_do_and_stays(installation, screen):
-    it = installation
-    folder, caption = program_path_of(LONGEST_PROGRAM + 1)(it), f"{PRODUCT} Setup"
+@pytest.mark.parametrize("where, text, answer, code", STOPPED_ON_THE_WAY)
+def test_an_install_stopped_on_the_way_changes_nothing(installation, screen, start_piano, where,
+                                                       text, answer, code):
+    it, caption = installation, f"{PRODUCT} Setup"
+    folder = where(it)
     wait_drive_settled(it.prefix)
     before, entry = drive_files(it.prefix), registry_values(it.prefix, UNINSTALL_KEY)
+    piano = start_piano(prefix=it.prefix).wait_window()
     setup = start_line(it, setup_line(it, f"/D={folder}"))
     try:
         def on_folder_page():
@@ -1001,49 +998,20 @@ def test_the_folder_page_names_a_folder_that_will_not_do_and_stays(installation,
         press(screen, SETUP_WINDOW, "Return")           # I Agree
         wait_for(on_folder_page, 60, "the folder page")
         press(screen, SETUP_WINDOW, "Return")           # Install
-        wait_for(lambda: wininfo(it.prefix, "box", caption)[0] == "1", 60, "the box")
-        box = wininfo(it.prefix, "box", caption)
-        assert box[1:3] == [f"owner={SETUP_WINDOW}", "button=OK"] and folder in box, box
-        assert "too long for Windows to start the piano" in box[3], box
-        # The box has the keyboard, and its button is drawn so.
-        assert_box_drawn(screen, it.prefix, caption, focused=True)
-        wininfo(it.prefix, "ok", caption)
+        wait_for(lambda: text in "".join(wininfo(it.prefix, "box", caption)), 60, "the box")
+        if code == 1:
+            box = wininfo(it.prefix, "box", caption)
+            assert box[1:3] == [f"owner={SETUP_WINDOW}", "button=OK"] and folder in box, box
+            # The box has the keyboard, and its button is drawn so.
+            assert_box_drawn(screen, it.prefix, caption, focused=True)
+        press(screen, caption, answer)
         wait_for(lambda: wininfo(it.prefix, "box", caption) == ["0"], 30, "the box to close")
-        assert on_folder_page(), "the folder page did not stay"
+        assert code != 1 or on_folder_page(), "the folder page did not stay"
         press(screen, SETUP_WINDOW, "Escape")
-        assert setup.wait(60) == 1, "the setup was not cancelled"
+        assert setup.wait(60) == code, "the setup did not stop"
     finally:
         if setup.poll() is None:
             setup.kill()
     assert drive_files(it.prefix) == before
     assert registry_values(it.prefix, UNINSTALL_KEY) == entry
-
-
-@UNSIGNED_ONLY
-def test_an_install_cancelled_at_the_running_piano_leaves_no_folder_it_made(installation, screen,
-                                                                             start_piano):
-    it = installation
-    # A folder that the check makes, to learn its short name.
-    folder, caption = named("A folder name long enough that the player needs its short path")(it), \
-        f"{PRODUCT} Setup"
-    wait_drive_settled(it.prefix)
-    before = drive_files(it.prefix)
-    piano = start_piano(prefix=it.prefix).wait_window()
-    setup = start_line(it, setup_line(it, f"/D={folder}"))
-    try:
-        wait_for(lambda: wininfo(it.prefix, "texts", SETUP_WINDOW), 60, "the licence page")
-        press(screen, SETUP_WINDOW, "Return")           # I Agree
-        wait_for(lambda: folder in wininfo(it.prefix, "texts", SETUP_WINDOW), 60, "the folder page")
-        press(screen, SETUP_WINDOW, "Return")           # Install
-        wait_for(lambda: "is running" in " ".join(wininfo(it.prefix, "box", caption)), 60,
-                 "the message that the piano is running")
-        press(screen, caption, "Escape")                # Cancel
-        # The page then shows the install stopped, until it is closed.
-        wait_for(lambda: wininfo(it.prefix, "box", caption) == ["0"], 30, "the box to close")
-        press(screen, SETUP_WINDOW, "Escape")
-        assert setup.wait(60) == 2, "the install did not stop"
-    finally:
-        if setup.poll() is None:
-            setup.kill()
-    assert drive_files(it.prefix) == before, "the install left a folder"
     assert piano.process.poll() is None, "the piano was closed"
