@@ -128,14 +128,18 @@ static void Complain(int silent, const WCHAR *text)
 
 static void Close(HANDLE handle)
 {
-    if (handle && handle != INVALID_HANDLE_VALUE)
+    if (handle)
         CloseHandle(handle);
 }
 
+// Opens a file or folder that exists; the handle, or 0.
 static HANDLE Open(const WCHAR *path, DWORD access, DWORD sharing, DWORD flags, BOOL inherit)
 {
     SECURITY_ATTRIBUTES security = {sizeof security, 0, inherit};
-    return CreateFileW(path, access, sharing, &security, OPEN_EXISTING, flags, 0);
+    HANDLE handle = CreateFileW(path, access, sharing, &security, OPEN_EXISTING, flags, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    return handle;
 }
 
 // A new folder under TEMP for the copy, that only administrators and the
@@ -164,22 +168,24 @@ static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
     LocalFree(descriptor);
     if (!made)
         return 0;
-    *held = Open(folder, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    // Held as a current folder is: a handle that may only read attributes
+    // would take no part in the sharing checks.
+    *held = Open(folder, FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                  FILE_FLAG_BACKUP_SEMANTICS, TRUE);
-    if (*held != INVALID_HANDLE_VALUE)
+    if (*held)
         return 1;
     RemoveDirectoryW(folder);
     return 0;
 }
 
 // Starts `program` with `commandLine` in `folder`, handing it this
-// program's inheritable handles; the process, or 0.
-static HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folder)
+// program's inheritable handles if `inherit`; the process, or 0.
+static HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folder, BOOL inherit)
 {
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION started;
-    if (!CreateProcessW(program, commandLine, 0, 0, TRUE, 0, 0, folder, &startup, &started))
+    if (!CreateProcessW(program, commandLine, 0, 0, inherit, 0, 0, folder, &startup, &started))
         return 0;
     CloseHandle(started.hThread);
     return started.hProcess;
@@ -192,7 +198,7 @@ static int PrepareHandover(const WCHAR *self, Handover *handover, HANDLE *report
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, 0, TRUE};
     handover->uninstaller = Open(self, DELETE, FILE_SHARE_READ, 0, TRUE);
-    return handover->uninstaller != INVALID_HANDLE_VALUE &&
+    return handover->uninstaller &&
            DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
                            &handover->process, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
                            TRUE, 0) &&
@@ -201,15 +207,20 @@ static int PrepareHandover(const WCHAR *self, Handover *handover, HANDLE *report
 }
 
 // Starts the copy with the handover on its command line; its process, or 0.
-static HANDLE StartCopy(const WCHAR *copy, const WCHAR *workFolder, int silent,
-                        const Handover *handover)
+// It and the remover run in the system's folder, as their current one: in
+// the user's TEMP they would look there for a library that they lack, and
+// in the work folder they would hold it without the handle.
+static HANDLE StartCopy(const WCHAR *copy, int silent, const Handover *handover)
 {
-    WCHAR commandLine[CommandLineSize];
+    WCHAR commandLine[CommandLineSize], system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 0;
     wsprintfW(commandLine, L"\"%s\" %s%s %lx %lx %lx %lx", copy, CleanUpSwitch,
               silent ? L" /S" : L"", (unsigned long)(ULONG_PTR)handover->workFolder,
               (unsigned long)(ULONG_PTR)handover->uninstaller,
               (unsigned long)(ULONG_PTR)handover->process, (unsigned long)(ULONG_PTR)handover->report);
-    return Start(copy, commandLine, workFolder);
+    return Start(copy, commandLine, system, TRUE);
 }
 
 // The copy's report: the remover's exit code, or Stopped if the copy ended
@@ -230,13 +241,13 @@ static DWORD Uninstall(const WCHAR *arguments)
         silent |= wcscmp(argument, SilentSwitch) == 0;
 
     WCHAR self[MAX_PATH], workFolder[MAX_PATH], copy[MAX_PATH];
-    Handover handover = {INVALID_HANDLE_VALUE, INVALID_HANDLE_VALUE, 0, 0};
+    Handover handover = {0, 0, 0, 0};
     HANDLE reportRead = 0, copyProcess = 0;
     int folderMade = OwnPath(self) && MakeWorkFolder(workFolder, &handover.workFolder);
     int copied = folderMade && PathIn(workFolder, UninstallerName, copy) &&
                  CopyFileW(self, copy, TRUE);
     if (copied && PrepareHandover(self, &handover, &reportRead))
-        copyProcess = StartCopy(copy, workFolder, silent, &handover);
+        copyProcess = StartCopy(copy, silent, &handover);
     // The copy holds what it was handed; these are this program's own.
     Close(handover.uninstaller);
     Close(handover.process);
@@ -285,7 +296,7 @@ static int FinalPathOf(const WCHAR *name, WCHAR *path)
     HANDLE handle = Open(name, FILE_READ_ATTRIBUTES,
                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                          FILE_FLAG_BACKUP_SEMANTICS, FALSE);
-    int found = handle != INVALID_HANDLE_VALUE && FinalPath(handle, path);
+    int found = handle && FinalPath(handle, path);
     Close(handle);
     return found;
 }
@@ -349,7 +360,7 @@ static DWORD RunRemover(const WCHAR *folder, int silent)
     HANDLE process = 0;
     if (PathIn(folder, RemoverName, remover) &&
         Compose(commandLine, CommandLineSize, line, ARRAYSIZE(line)))
-        process = Start(remover, commandLine, 0);
+        process = Start(remover, commandLine, 0, FALSE);
     if (!process) {
         WCHAR text[2 * MAX_PATH];
         wsprintfW(text, L"The uninstaller could not start %s, so nothing was removed.", remover);
@@ -364,13 +375,13 @@ static DWORD RunRemover(const WCHAR *folder, int silent)
 }
 
 // Opens a file for deletion, sharing only reading, once whatever held it
-// has let go; INVALID_HANDLE_VALUE if it is still held after the wait.
+// has let go; 0 if it is still held after the wait.
 static HANDLE OpenForDeletion(const WCHAR *path)
 {
-    HANDLE file = INVALID_HANDLE_VALUE;
-    for (DWORD poll = 0; poll < DeletePolls && file == INVALID_HANDLE_VALUE; poll++) {
+    HANDLE file = 0;
+    for (DWORD poll = 0; poll < DeletePolls && !file; poll++) {
         file = Open(path, DELETE, FILE_SHARE_READ, 0, FALSE);
-        if (file == INVALID_HANDLE_VALUE)
+        if (!file)
             Sleep(DeletePollMs);
     }
     return file;
@@ -402,7 +413,7 @@ static DWORD RemoveAsCopy(const WCHAR *arguments)
     if (!TakeHandover(arguments, &silent, &handover, folder))
         return Stopped;
     DWORD code = RunRemover(folder, silent), written;
-    HANDLE removerFile = INVALID_HANDLE_VALUE;
+    HANDLE removerFile = 0;
     if (code == 0 && PathIn(folder, RemoverName, remover))
         removerFile = OpenForDeletion(remover);
     WriteFile(handover.report, &code, sizeof code, &written, 0);
@@ -410,7 +421,7 @@ static DWORD RemoveAsCopy(const WCHAR *arguments)
     if (code == 0) {
         WaitForSingleObject(handover.process, DeletePolls * DeletePollMs);
         int deleted = DeleteThrough(handover.uninstaller);
-        if (removerFile != INVALID_HANDLE_VALUE && DeleteThrough(removerFile) && deleted)
+        if (removerFile && DeleteThrough(removerFile) && deleted)
             RemoveDirectoryW(folder);
         WCHAR copy[MAX_PATH];
         if (OwnPath(copy)) {

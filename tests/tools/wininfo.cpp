@@ -26,6 +26,8 @@
 //   wininfo lock FILE       opens FILE, sharing it with no other opener, as a
 //                           program may that holds a file; says "locked" once
 //                           it has, and stays until killed
+//   wininfo read FILE       the same, sharing it for reading and writing but not
+//                           deletion, as a virus scanner may; says "reading"
 //   wininfo run COMMANDLINE starts COMMANDLINE as it stands, as the shell
 //                           runs a command from the registry, and exits
 //                           with its exit code once it has ended; the line
@@ -402,12 +404,12 @@ static int HoldDesktop(void)
     return 0;
 }
 
-static int LockFile(const char *name)
+static int LockFile(const char *name, DWORD sharing, const char *said)
 {
-    HANDLE file = CreateFileA(name, GENERIC_READ, 0, 0, OPEN_EXISTING, 0, 0);
+    HANDLE file = CreateFileA(name, GENERIC_READ, sharing, 0, OPEN_EXISTING, 0, 0);
     if (file == INVALID_HANDLE_VALUE)
         return 1;
-    printf("locked\n");
+    printf("%s\n", said);
     fflush(stdout);
     Sleep(INFINITE);
     return 0;
@@ -592,7 +594,9 @@ int main(int argc, char **argv)
     if (strcmp(mode, "judge") == 0)
         return JudgeSoundFiles(name);
     if (strcmp(mode, "lock") == 0)
-        return LockFile(name);
+        return LockFile(name, 0, "locked");
+    if (strcmp(mode, "read") == 0)
+        return LockFile(name, FILE_SHARE_READ | FILE_SHARE_WRITE, "reading");
     if (strcmp(mode, "run") == 0)
         return RunCommandLine();
     return 2;
