@@ -818,8 +818,10 @@ def test_an_install_made_while_the_copy_is_late_loses_nothing(installation):
         reader = start_wininfo(it.prefix, "read", "reading", "the reader",
                                f"{it.folder}\\{UNINSTALLERS[1]}")
         try:
-            removal = start_line(it, registry_values(it.prefix, UNINSTALL_KEY)["QuietUninstallString"])
-            wait_for(lambda: registry_values(it.prefix, UNINSTALL_KEY) is None, 60, "the entry to go")
+            quiet = registry_values(it.prefix, UNINSTALL_KEY)["QuietUninstallString"]
+            removal = start_line(it, quiet)
+            wait_for(lambda: registry_values(it.prefix, UNINSTALL_KEY) is None, 60,
+                     "the entry to go")
             meanwhile, made = run_setup(it).returncode, installed_files(it)
         finally:
             os.killpg(reader.pid, signal.SIGKILL)
@@ -837,7 +839,7 @@ def test_an_install_made_while_the_copy_is_late_loses_nothing(installation):
 
 
 @UNSIGNED_ONLY
-def test_the_uninstallers_clean_up_obeys_no_outside_command_line(installation):
+def test_by_hand_the_copys_switch_changes_nothing_and_the_remover_removes_all(installation):
     it = installation
     with installed(it):
         before = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY), \
@@ -847,12 +849,6 @@ def test_the_uninstallers_clean_up_obeys_no_outside_command_line(installation):
             assert run_line(it, f'"{uninstaller}" /clean-up {switches}').returncode == 2, switches
         assert (installed_files(it), registry_values(it.prefix, UNINSTALL_KEY),
                 restart_list(it.prefix)) == before
-
-
-@UNSIGNED_ONLY
-def test_the_remover_started_by_its_name_removes_everything(installation):
-    it = installation
-    with installed(it):
         # NSIS hands over to a copy of itself under TEMP and returns at once.
         assert run_line(it, f'"{it.folder}\\{UNINSTALLERS[1]}" /S').returncode == 0
         assert_removed(it, it.folder)
@@ -895,8 +891,7 @@ def test_no_other_program_renames_the_work_folder_while_a_removal_runs(installat
 
 # Folders that a user may choose, with /D= as on the folder page, each
 # holding a piano that plays, and the programs list's command that removes
-# it whole, with what a deployment tool appends. A folder is named beside the
-# default one, or by its whole path if it starts with a drive.
+# it whole, with what a deployment tool appends.
 QUIET = ("QuietUninstallString", "")
 # The longest paths that the installer takes: the program's below Windows'
 # MAX_PATH of 260 with its terminator, and a key's file below the player's
