@@ -10,12 +10,12 @@
 // where it could take a file that a later install wrote there.
 //
 // A running program's file cannot be deleted, so the removal runs from a
-// copy of this program in a new folder under TEMP. The copy is started
-// first, before anything is removed, and runs with administrator rights
-// from the user's TEMP, which the user's other programs may change: so the
-// folder admits only administrators, and a handle that does not share
-// deletion holds it from its making until the copy has ended, so that no
-// one can rename it and put another in its place. This program hands the
+// copy of this program in a new folder in Windows' own TEMP. The copy is
+// started first, before anything is removed, and runs with administrator
+// rights: so its folder admits only administrators, in a folder where
+// users cannot rename what administrators made (the user's own TEMP is not
+// one), and a handle that does not share deletion holds it from its making
+// until the copy has ended. This program hands the
 // copy, by inheritance, that folder, its own file opened for deletion and
 // its own process: the copy obeys nothing else. The copy runs the remover
 // in place and waits for it; after a removal it opens the remover's file
@@ -36,16 +36,18 @@
 static const WCHAR RemoverName[] = L"" REMOVER_NAME;
 static const WCHAR UninstallerName[] = L"" UNINSTALLER_NAME;
 static const WCHAR SilentSwitch[] = L"/S";
-// Given to the copy under TEMP, with /S if silent and the handed-over
+// Given to the copy in Windows' TEMP, with /S if silent and the handed-over
 // handles after it.
 static const WCHAR CleanUpSwitch[] = L"/clean-up";
 static const WCHAR Caption[] = L"" PRODUCT_NAME " Uninstall";
 
-// Room under TEMP for the work folder's name and the copy's.
+// Room in Windows' TEMP for the work folder's name and the copy's.
 enum { Stopped = 2, CommandLineSize = 3 * MAX_PATH + 32, WorkNameRoom = 64 };
 // A file whose process has just ended may be held a moment longer; one
 // still held after this long is left.
 static const DWORD DeletePolls = 300, DeletePollMs = 100;
+// A folder whose files are going is empty within moments.
+static const DWORD EmptyPolls = 20;
 
 // What this program hands its copy, by inheritance.
 struct Handover {
@@ -142,15 +144,26 @@ static HANDLE Open(const WCHAR *path, DWORD access, DWORD sharing, DWORD flags, 
     return handle;
 }
 
-// A new folder under TEMP for the copy, that only administrators and the
-// system may write to, held by a handle that the copy inherits: its
-// sharing leaves out deletion, so that no one renames the folder, as the
-// user's own programs otherwise could in the user's TEMP.
+// Windows' own TEMP folder, in `temp`. There users may make folders of
+// their own, but neither rename nor delete those of others; the user's
+// TEMP is the user's, and there the user's programs could swap a folder of
+// the copy's for another of the same name, or for a link elsewhere, under
+// the copy and under the restart's deletes.
+static int SystemTemp(WCHAR *temp)
+{
+    WCHAR windows[MAX_PATH];
+    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return length > 0 && length < MAX_PATH && PathIn(windows, L"Temp", temp);
+}
+
+// A new folder in Windows' TEMP for the copy, that only administrators and
+// the system may write to, held by a handle that the copy inherits: its
+// sharing leaves out deletion, so that no one renames the folder while the
+// removal runs. The handle may delete the folder itself.
 static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
 {
     WCHAR temp[MAX_PATH];
-    DWORD length = GetTempPathW(MAX_PATH, temp);
-    if (length == 0 || length >= MAX_PATH - WorkNameRoom)
+    if (!SystemTemp(temp) || wcslen(temp) >= MAX_PATH - WorkNameRoom)
         return 0;
     PSECURITY_DESCRIPTOR descriptor = 0;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
@@ -159,7 +172,7 @@ static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
     SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
     int made = 0;
     for (DWORD attempt = 0; attempt < 100 && !made; attempt++) {
-        wsprintfW(folder, L"%sMorvanePiano-uninstall-%lx-%lu", temp, GetCurrentProcessId(),
+        wsprintfW(folder, L"%s\\MorvanePiano-uninstall-%lx-%lu", temp, GetCurrentProcessId(),
                   attempt);
         made = CreateDirectoryW(folder, &security);
         if (!made && GetLastError() != ERROR_ALREADY_EXISTS)
@@ -170,12 +183,41 @@ static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
         return 0;
     // Held as a current folder is: a handle that may only read attributes
     // would take no part in the sharing checks.
-    *held = Open(folder, FILE_TRAVERSE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    *held = Open(folder, FILE_TRAVERSE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                  FILE_FLAG_BACKUP_SEMANTICS, TRUE);
     if (*held)
         return 1;
     RemoveDirectoryW(folder);
     return 0;
+}
+
+// Opens a file for deletion, sharing only reading, once whatever held it
+// has let go; 0 if it is still held after the wait.
+static HANDLE OpenForDeletion(const WCHAR *path)
+{
+    HANDLE file = 0;
+    for (DWORD poll = 0; poll < DeletePolls && !file; poll++) {
+        file = Open(path, DELETE, FILE_SHARE_READ, 0, FALSE);
+        if (!file)
+            Sleep(DeletePollMs);
+    }
+    return file;
+}
+
+// Deletes the file a handle holds, once no running program's image is made
+// from it, and closes the handle.
+static int DeleteThrough(HANDLE file)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    int deleted = 0;
+    for (DWORD poll = 0; poll < DeletePolls && !deleted; poll++) {
+        deleted = SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
+                                             sizeof disposition);
+        if (!deleted)
+            Sleep(DeletePollMs);
+    }
+    CloseHandle(file);
+    return deleted;
 }
 
 // Starts `program` with `commandLine` in `folder`, handing it this
@@ -219,7 +261,8 @@ static HANDLE StartCopy(const WCHAR *copy, int silent, const Handover *handover)
     wsprintfW(commandLine, L"\"%s\" %s%s %lx %lx %lx %lx", copy, CleanUpSwitch,
               silent ? L" /S" : L"", (unsigned long)(ULONG_PTR)handover->workFolder,
               (unsigned long)(ULONG_PTR)handover->uninstaller,
-              (unsigned long)(ULONG_PTR)handover->process, (unsigned long)(ULONG_PTR)handover->report);
+              (unsigned long)(ULONG_PTR)handover->process,
+              (unsigned long)(ULONG_PTR)handover->report);
     return Start(copy, commandLine, system, TRUE);
 }
 
@@ -243,9 +286,8 @@ static DWORD Uninstall(const WCHAR *arguments)
     WCHAR self[MAX_PATH], workFolder[MAX_PATH], copy[MAX_PATH];
     Handover handover = {0, 0, 0, 0};
     HANDLE reportRead = 0, copyProcess = 0;
-    int folderMade = OwnPath(self) && MakeWorkFolder(workFolder, &handover.workFolder);
-    int copied = folderMade && PathIn(workFolder, UninstallerName, copy) &&
-                 CopyFileW(self, copy, TRUE);
+    int copied = OwnPath(self) && MakeWorkFolder(workFolder, &handover.workFolder) &&
+                 PathIn(workFolder, UninstallerName, copy) && CopyFileW(self, copy, TRUE);
     if (copied && PrepareHandover(self, &handover, &reportRead))
         copyProcess = StartCopy(copy, silent, &handover);
     // The copy holds what it was handed; these are this program's own.
@@ -261,20 +303,22 @@ static DWORD Uninstall(const WCHAR *arguments)
                          L"temporary folder, so nothing was removed.");
     Close(reportRead);
     // After a removal the copy deletes this program's file once it has
-    // ended; otherwise the copy ends at once, and goes with its folder.
+    // ended; otherwise the copy ends at once, and goes with its folder,
+    // which this program still holds.
     if (code != 0 && copyProcess)
         WaitForSingleObject(copyProcess, DeletePolls * DeletePollMs);
     Close(copyProcess);
-    Close(handover.workFolder);
-    if (code != 0 && folderMade) {
-        if (copied)
-            DeleteFileW(copy);
-        RemoveDirectoryW(workFolder);
-    }
+    HANDLE copyFile = code != 0 && copied ? OpenForDeletion(copy) : 0;
+    if (copyFile)
+        DeleteThrough(copyFile);
+    if (code != 0 && handover.workFolder)
+        DeleteThrough(handover.workFolder);
+    else
+        Close(handover.workFolder);
     return code;
 }
 
-// -- the copy under TEMP ------------------------------------------------------
+// -- the copy in Windows' TEMP -------------------------------------------------
 
 // The full path of what a handle holds, as C:\..., in `path`.
 static int FinalPath(HANDLE handle, WCHAR *path)
@@ -283,11 +327,16 @@ static int FinalPath(HANDLE handle, WCHAR *path)
     DWORD length = GetFinalPathNameByHandleW(handle, found, ARRAYSIZE(found), 0);
     if (length == 0 || length >= ARRAYSIZE(found))
         return 0;
-    const WCHAR *at = wcsncmp(found, L"\\\\?\\", 4) == 0 ? found + 4 : found;
-    if (wcslen(at) >= MAX_PATH)
-        return 0;
-    wcscpy(path, at);
-    return 1;
+    // \\?\C:\... or, on a network share, \\?\UNC\server\share\...
+    const WCHAR *at = found, *start = L"";
+    if (wcsncmp(found, L"\\\\?\\UNC\\", 8) == 0) {
+        at = found + 8;
+        start = L"\\\\";
+    }
+    else if (wcsncmp(found, L"\\\\?\\", 4) == 0)
+        at = found + 4;
+    const WCHAR *const parts[] = {start, at};
+    return Compose(path, MAX_PATH, parts, ARRAYSIZE(parts));
 }
 
 // The full path of a file or folder as the handles above give it.
@@ -309,38 +358,53 @@ static int IsFolder(HANDLE handle, int folder)
            !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == !folder;
 }
 
+// A handle's value as the command line gives it, in hexadecimal. A real
+// handle is a small multiple of four: never one of the pseudo handles, as
+// -1 is this process's own.
 static int ReadHandle(const WCHAR **cursor, HANDLE *handle)
 {
-    WCHAR argument[32], *end;
-    if (!NextArgument(cursor, argument, ARRAYSIZE(argument)))
+    WCHAR argument[16];
+    if (!NextArgument(cursor, argument, ARRAYSIZE(argument)) || !argument[0] ||
+        wcsspn(argument, L"0123456789abcdef") != wcslen(argument) || wcslen(argument) > 7)
         return 0;
-    *handle = (HANDLE)(ULONG_PTR)wcstoul(argument, &end, 16);
-    return *end == 0 && end != argument;
+    ULONG_PTR value = wcstoul(argument, 0, 16);
+    *handle = (HANDLE)value;
+    return value != 0 && value % 4 == 0;
+}
+
+// Whether `process` is another process, running the program at `path`.
+static int Runs(HANDLE process, const WCHAR *path)
+{
+    WCHAR image[MAX_PATH], imagePath[MAX_PATH];
+    DWORD length = MAX_PATH, exitCode = 0;
+    return GetProcessId(process) != GetCurrentProcessId() &&
+           GetExitCodeProcess(process, &exitCode) && exitCode == STILL_ACTIVE &&
+           QueryFullProcessImageNameW(process, 0, image, &length) &&
+           FinalPathOf(image, imagePath) && _wcsicmp(imagePath, path) == 0;
 }
 
 // Reads the handover from the copy's command line and checks it as only
 // this removal's own could pass: the copy runs from the folder it was
-// handed, a new folder directly in TEMP; it was handed the uninstaller's
-// file in the program's folder, which it gives back, and the uninstaller's
-// process, still waiting for it.
+// handed, a new folder directly in Windows' TEMP; it was handed the
+// uninstaller's file in the program's folder, which it gives back, and the
+// uninstaller's process, running that file and waiting for it.
 static int TakeHandover(const WCHAR *arguments, int *silent, Handover *handover, WCHAR *folder)
 {
     const WCHAR *rest = arguments, *at = arguments;
     WCHAR argument[8];
-    *silent = NextArgument(&at, argument, ARRAYSIZE(argument)) && wcscmp(argument, SilentSwitch) == 0;
+    *silent = NextArgument(&at, argument, ARRAYSIZE(argument)) &&
+              wcscmp(argument, SilentSwitch) == 0;
     if (*silent)
         rest = at;
     if (!ReadHandle(&rest, &handover->workFolder) || !ReadHandle(&rest, &handover->uninstaller) ||
         !ReadHandle(&rest, &handover->process) || !ReadHandle(&rest, &handover->report))
         return 0;
     WCHAR work[MAX_PATH], self[MAX_PATH], ownFolder[MAX_PATH], temp[MAX_PATH], tempFolder[MAX_PATH];
-    DWORD exitCode = 0;
     if (!IsFolder(handover->workFolder, 1) || !FinalPath(handover->workFolder, work) ||
         !OwnPath(self) || !FinalPathOf(self, ownFolder) ||
-        !GetTempPathW(MAX_PATH, temp) || !FinalPathOf(temp, tempFolder) ||
+        !SystemTemp(temp) || !FinalPathOf(temp, tempFolder) ||
         !IsFolder(handover->uninstaller, 0) || !FinalPath(handover->uninstaller, folder) ||
-        GetFileType(handover->report) != FILE_TYPE_PIPE ||
-        !GetExitCodeProcess(handover->process, &exitCode) || exitCode != STILL_ACTIVE)
+        GetFileType(handover->report) != FILE_TYPE_PIPE || !Runs(handover->process, folder))
         return 0;
     CutToFolder(ownFolder);
     const WCHAR *name = CutToFolder(folder);
@@ -374,37 +438,17 @@ static DWORD RunRemover(const WCHAR *folder, int silent)
     return code;
 }
 
-// Opens a file for deletion, sharing only reading, once whatever held it
-// has let go; 0 if it is still held after the wait.
-static HANDLE OpenForDeletion(const WCHAR *path)
+// Removes a folder once it is empty: a file deleted through a handle that
+// another program also has open goes only when that handle is closed.
+// A folder that still holds the user's files stays.
+static void RemoveWhenEmpty(const WCHAR *folder)
 {
-    HANDLE file = 0;
-    for (DWORD poll = 0; poll < DeletePolls && !file; poll++) {
-        file = Open(path, DELETE, FILE_SHARE_READ, 0, FALSE);
-        if (!file)
-            Sleep(DeletePollMs);
-    }
-    return file;
-}
-
-// Deletes the file a handle holds, once no running program's image is made
-// from it, and closes the handle.
-static int DeleteThrough(HANDLE file)
-{
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    int deleted = 0;
-    for (DWORD poll = 0; poll < DeletePolls && !deleted; poll++) {
-        deleted = SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
-                                             sizeof disposition);
-        if (!deleted)
-            Sleep(DeletePollMs);
-    }
-    CloseHandle(file);
-    return deleted;
+    for (DWORD poll = 0; poll < EmptyPolls && !RemoveDirectoryW(folder); poll++)
+        Sleep(DeletePollMs);
 }
 
 // The copy's work. It cannot delete its own running file, so that and its
-// folder, both under TEMP, go at the next restart.
+// folder, both in Windows' TEMP, go at the next restart.
 static DWORD RemoveAsCopy(const WCHAR *arguments)
 {
     int silent = 0;
@@ -422,7 +466,7 @@ static DWORD RemoveAsCopy(const WCHAR *arguments)
         WaitForSingleObject(handover.process, DeletePolls * DeletePollMs);
         int deleted = DeleteThrough(handover.uninstaller);
         if (removerFile && DeleteThrough(removerFile) && deleted)
-            RemoveDirectoryW(folder);
+            RemoveWhenEmpty(folder);
         WCHAR copy[MAX_PATH];
         if (OwnPath(copy)) {
             MoveFileExW(copy, 0, MOVEFILE_DELAY_UNTIL_REBOOT);
