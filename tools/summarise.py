@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Adds up the JUnit reports of a test run and prints one summary line.
-Exits non-zero if anything failed or a report is missing."""
+"""Adds up the JUnit reports of a test run and prints one summary line,
+after the names of the cases that failed, so that the last lines of a long
+log say what went wrong. Exits non-zero if anything failed or a report is
+missing."""
 import sys
 import xml.etree.ElementTree as ET
 
@@ -9,6 +11,9 @@ def count(path):
     root = ET.parse(path).getroot()
     suites = [root] if root.tag == "testsuite" else root.iter("testsuite")
     total = failed = skipped = 0
+    for case in root.iter("testcase"):
+        if case.find("failure") is not None or case.find("error") is not None:
+            print(f"failed: {case.get('classname')}::{case.get('name')}")
     for suite in suites:
         total += int(suite.get("tests", 0))
         failed += int(suite.get("failures", 0)) + int(suite.get("errors", 0))
