@@ -256,7 +256,7 @@ bring_emulator() {
 # installing it (see wine-loader.sh).
 download_preloader() {
     local version
-    version=$(dpkg-query -W -f='${Version}' wine32:i386)
+    version=$(wine_version)
     echo "Downloading: $preloader_package $version"
     apt_install --download-only "$preloader_package:i386=$version"
 }

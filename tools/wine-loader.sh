@@ -28,11 +28,16 @@ wine_loader_in_the_way() {
     [ -n "$header" ] && (((0x$header & ~0xfff) == windows_image_base))
 }
 
+# The installed 32-bit Wine's version, which its preloader must match.
+wine_version() {
+    dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null
+}
+
 # The preloader's package, as apt downloaded it, in the installed Wine's
 # version; nothing if it is not there.
 preloader_download() {
     local version file
-    version=$(dpkg-query -W -f='${Version}' wine32:i386 2>/dev/null) || return 0
+    version=$(wine_version) || return 0
     for file in "${system:-}"/var/cache/apt/archives/"$preloader_package"_*_i386.deb; do
         [ -f "$file" ] && [ "$(dpkg-deb -f "$file" Version)" = "$version" ] && echo "$file" && return 0
     done

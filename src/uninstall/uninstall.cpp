@@ -408,10 +408,10 @@ static int TakeHandover(const WCHAR *arguments, int *silent, Handover *handover,
         return 0;
     CutToFolder(ownFolder);
     const WCHAR *name = CutToFolder(folder);
-    wcscpy(self, work);
-    CutToFolder(self);
-    return _wcsicmp(ownFolder, work) == 0 && _wcsicmp(self, tempFolder) == 0 &&
-           _wcsicmp(name, UninstallerName) == 0;
+    if (_wcsicmp(ownFolder, work) != 0 || _wcsicmp(name, UninstallerName) != 0)
+        return 0;
+    CutToFolder(work);      // now the folder that holds it
+    return _wcsicmp(work, tempFolder) == 0;
 }
 
 // Runs the remover in place, on the program's folder, and waits for it:
