@@ -2,8 +2,12 @@
 generator, like CMake's Ninja Multi-Config, makes several configurations in
 one build folder: the executable must still land beside its keys folder,
 where the piano looks for its notes first. And the release that the
-reproducibility check keeps: only a proven one, in a folder of its own."""
+reproducibility check keeps: only a proven one, in a folder of its own. And
+the documentation: every link it holds, and every path it names, leads to
+something in the repository."""
+import glob
 import os
+import re
 import subprocess
 
 import pytest
@@ -96,3 +100,66 @@ def test_reproduce_keeps_a_release_only_once_proven_and_into_a_new_or_empty_fold
         assert run.stderr.splitlines()[-1] == f"reproduce.sh: {said}, so nothing is kept in {keep}"
     if code == 2 and before is None:
         assert run.stderr.splitlines()[-1] == f"reproduce.sh: cannot make or write to {keep}"
+
+
+# -- the documentation: links and the repository's paths it names ----------
+
+PAGES = ["README.md"] + sorted(os.path.join("docs", name) for name in
+                               os.listdir(os.path.join(ROOT, "docs")) if name.endswith(".md"))
+# A path under the repository: no blanks, quotes or variables, not absolute.
+# What the build makes, under build/, is not in a clone.
+REPOSITORY_PATH = re.compile(r"(\./)?[\w.-]+(/[\w.*-]*)+")
+# A file named alone, by a name that a source file has.
+FILE_NAME = re.compile(r"[\w.-]+\.(cpp|h|py|sh|md|nsi|nsh|cmake|in|rc|manifest)")
+
+
+def heading_anchors(text):
+    """The anchors that a Markdown page's headings get, as GitHub makes them."""
+    return {re.sub(r"[^\w\- ]", "", heading.strip().lower()).replace(" ", "-")
+            for heading in re.findall(r"^#+ (.+)$", text, re.M)}
+
+
+def prose_and_code(page):
+    """A page's text outside its code blocks, and the lines inside them."""
+    text = open(os.path.join(ROOT, page)).read()
+    blocks = re.findall(r"^```[^\n]*\n(.*?)^```", text, re.M | re.S)
+    return re.sub(r"^```.*?^```", "", text, flags=re.M | re.S), \
+        [line for block in blocks for line in block.splitlines()]
+
+
+def named_paths(page):
+    """What a page names as the repository's: the first word of each inline
+    code span and of each command in its code blocks, past sudo."""
+    prose, code = prose_and_code(page)
+    words = [span.split()[0] for span in re.findall(r"`([^`\n]+)`", prose)]
+    words += [line.split()[1 if line.split()[0] == "sudo" else 0] for line in code if line.split()]
+    return [word for word in words if not word.startswith("build/") and
+            (REPOSITORY_PATH.fullmatch(word) or FILE_NAME.fullmatch(word))]
+
+
+TRACKED = subprocess.run(["git", "-C", ROOT, "ls-files"], capture_output=True, text=True).stdout.split()
+
+
+def leads_nowhere(page, target):
+    """Whether a link on the page leads to no file, or to no heading of it."""
+    path, _, anchor = target.partition("#")
+    linked = os.path.normpath(os.path.join(os.path.dirname(page), path)) if path else page
+    if not os.path.exists(os.path.join(ROOT, linked)):
+        return True
+    return bool(anchor) and anchor not in heading_anchors(prose_and_code(linked)[0])
+
+
+def in_repository(word):
+    if "/" in word:
+        return bool(glob.glob(os.path.join(ROOT, word)))
+    return any(os.path.basename(name) == word for name in TRACKED)
+
+
+@pytest.mark.parametrize("page", PAGES)
+def test_every_link_and_path_in_the_docs_leads_somewhere(page):
+    links = re.findall(r"\]\(([^)\s]+)\)", prose_and_code(page)[0])
+    broken = [target for target in links
+              if not re.match(r"[a-z]+:", target) and leads_nowhere(page, target)]
+    assert not broken, f"links that lead nowhere: {broken}"
+    missing = [word for word in named_paths(page) if not in_repository(word)]
+    assert not missing, f"paths that are not in the repository: {missing}"
