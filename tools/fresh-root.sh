@@ -1,21 +1,9 @@
 #!/usr/bin/env bash
 # Runs a command in a fresh Debian root of a named release, as a new user's
-# machine would run it: a minimal root with git and nothing else, a clone of
-# this checkout's last commit in it, /proc, /sys and /dev bound from this
-# machine. The command runs in the clone, as root or, with --user, as a user
-# who has sudo; its exit code is this script's. The root is unmounted and
-# removed afterwards, whatever happens.
-#
-#   tools/fresh-root.sh [--user] [--ignore-valid-until] RELEASE COMMAND [ARG...]
-#
-# RELEASE is a suite (stable, oldstable, testing) or a code name. The
-# bootstrapped root is kept as a tarball in $FRESH_ROOT_CACHE
-# (/var/cache/morvane-fresh-root) for a week, so later runs skip the
-# bootstrap. --ignore-valid-until lets apt in the root use an archive whose
-# Release file has expired, as a testing suite's may: for a look ahead only.
-# Needs root (it asks sudo otherwise) and installs debootstrap if missing.
-# The package archive is the one this machine's apt takes its own release
-# from (DEBIAN_MIRROR names another).
+# machine would run it: a minimal root with git, holding a clone of this
+# checkout's last commit, where the command runs as root or, with --user, as
+# a user with sudo. The root goes afterwards, whatever happens.
+# docs/testing.md says how to use it.
 set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/apt-sources.sh"
@@ -46,6 +34,7 @@ done
 release=$1
 shift
 
+# Bootstrapping and mounting need root.
 [ "$(id -u)" -eq 0 ] || exec sudo -- "$0" "${arguments[@]}"
 if ! command -v debootstrap >/dev/null; then
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends debootstrap >/dev/null

@@ -1,26 +1,9 @@
 #!/usr/bin/env bash
-# Checks that the downloads are reproducible: builds the checkout's last
-# commit twice from clean clones, in two differently named folders, at two
-# different times, under different time zones and umasks, and compares the
-# executable, the zip, the installer and SHA256SUMS byte for byte. On a
-# difference it names the file and its first differing offsets. Also checks
-# each build's SHA256SUMS with sha256sum -c. Exits non-zero on any difference.
-#
-#   tools/reproduce.sh [--keep DIR]
-#   tools/reproduce.sh --signed RELEASE
-#
-# With SIGN_COMMAND set, as for a signed release, the first build is signed
-# with it, and the second is built unsigned with the first's detached
-# signatures attached, as anyone can rebuild the release: it must give the
-# first's downloads. --keep copies the first build's downloads, checksums
-# and signatures into DIR, to publish, once every comparison has held: DIR
-# must be new or empty, is made with any missing parents and taken at the
-# start so that no other run can use it meanwhile, and after a failed build
-# or a difference nothing is kept, and what the run made is taken away.
-# --signed rebuilds the commit unsigned, attaches the signatures published in
-# the folder RELEASE (NAME.p7s beside the downloads) and compares the result
-# with RELEASE's downloads: only signed downloads built from this source come
-# out byte for byte the same.
+# Proves that the downloads are reproducible: builds the checkout's last
+# commit twice from clean clones, in folders, time zones and umasks that
+# differ, and compares what they make byte for byte. It also keeps a proven
+# release to publish (--keep DIR), and checks a published signed release
+# (--signed RELEASE). docs/releasing.md says how to use it.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 usage() {
@@ -145,6 +128,8 @@ first="$work/first/build"
 mapfile -t names < <(published "$first/packages")
 second="$work/second/clone of the same commit"
 status=0
+# A signed release is proven as anyone can rebuild it: unsigned, with its
+# signatures attached.
 if [ -n "${SIGN_COMMAND:-}" ]; then
     attach_and_compare "$first/packages" "$second" "the second build" || status=1
     compare "$first" "$second/build" stage/MorvanePiano.exe || status=1
