@@ -42,8 +42,8 @@ WHITE, BLACK, GREY = (255, 255, 255), (0, 0, 0), (153, 153, 153)
 RATE = 44100
 AUDIBLE = 10 ** (-40 / 20)     # -40 dBFS, the onset threshold of the sound-file checks
 POLL = 0.0005                  # seconds between two looks at the screen or the capture
-# The start of a 32-bit x86 ELF file, as binfmt_misc shows a registration for it.
-I386_MAGIC = "7f454c4601010100000000000000000002000300"
+# Set-up's own look at binfmt_misc's registrations for 32-bit x86 programs.
+BINFMT_SH = os.path.join(ROOT, "tools", "binfmt.sh")
 
 
 # -- a fast look at the X screen, and key events, straight through Xlib ------
@@ -380,21 +380,13 @@ def imports(exe):
 # -- the report -----------------------------------------------------------------
 
 def emulator():
-    """The program that the kernel hands 32-bit x86 programs to, as
-    binfmt_misc has it registered, with its version if it says one; None
-    where the kernel runs them itself."""
-    folder = "/proc/sys/fs/binfmt_misc"
-    for name in sorted(os.listdir(folder)) if os.path.isdir(folder) else []:
-        try:
-            with open(os.path.join(folder, name)) as entry:
-                fields = entry.read().splitlines()
-        except OSError:
-            continue        # the write-only register
-        if "enabled" in fields and f"magic {I386_MAGIC}" in fields:
-            interpreter = next(f.split(" ", 1)[1] for f in fields if f.startswith("interpreter "))
-            said = subprocess.run([interpreter, "--version"], capture_output=True, text=True)
-            return said.stdout.splitlines()[0] if said.returncode == 0 else interpreter
-    return None
+    """binfmt_misc's registration that the kernel hands 32-bit x86 programs
+    to, as set-up names it, with its emulator's QEMU version ("qemu-i386
+    (QEMU 10.0.2)"); None where the kernel runs them itself."""
+    # system="": this machine's own files, whatever the caller's shell set.
+    said = subprocess.run(["bash", "-c", '. "$0" && i386_emulator', BINFMT_SH],
+                          capture_output=True, text=True, env=dict(os.environ, system=""))
+    return said.stdout.strip() or None
 
 
 def machine(emulated):

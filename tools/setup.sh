@@ -39,21 +39,16 @@ done
 system=${SETUP_SYSTEM_ROOT:-}
 os_release=$system/etc/os-release
 apt_dir=$system/etc/apt
-binfmt=$system/proc/sys/fs/binfmt_misc
 # A 32-bit program that Wine's 32-bit packages bring.
 i386_loader=$system/lib/ld-linux.so.2
 . "$tools/wine-loader.sh"
+. "$tools/binfmt.sh"
 
-# QEMU's user-mode emulator for 32-bit x86 programs. Older versions run a
-# small program well enough, but leave Wine's first start waiting for ever.
+# QEMU's user-mode emulator for 32-bit x86 programs, in a version that runs
+# Wine (binfmt.sh), registered with the kernel under this name.
 emulator_package=qemu-user
 emulator=$system/usr/bin/qemu-i386
-least_emulator=10.0
-# The kernel hands every 32-bit x86 executable or shared object (ELF class
-# 32, little-endian, type 2 or 3, machine 3) to the emulator. F opens the
-# emulator now, so that it serves roots made later that hold no copy of it.
 handler=qemu-i386
-registration=":$handler:M::\\x7fELF\\x01\\x01\\x01\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x00\\x02\\x00\\x03\\x00:\\xff\\xff\\xff\\xff\\xff\\xfe\\xfe\\x00\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xff\\xfe\\xff\\xff\\xff:${emulator#"$system"}:F"
 
 sudo=""
 [ "$(id -u)" -eq 0 ] || sudo=sudo
@@ -225,7 +220,7 @@ register_emulator() {
     if [ -e "$binfmt/$handler" ]; then
         write_to "$binfmt/$handler" -1
     fi
-    write_to "$binfmt/register" "$registration"
+    write_to "$binfmt/register" "$(i386_registration "$handler" "${emulator#"$system"}")"
 }
 
 # write_to FILE TEXT: in one write, as the kernel's files want it.

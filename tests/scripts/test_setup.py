@@ -11,7 +11,8 @@ import subprocess
 
 import pytest
 
-SCRIPT = os.path.join(os.path.dirname(__file__), "..", "..", "tools", "setup.sh")
+ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
+SCRIPT = os.path.join(ROOT, "tools", "setup.sh")
 LIST = "http://archive.example/debian-security/dists/hibiscus-security/main/binary-i386/Packages.xz"
 MID_UPDATE = (f"E: Failed to fetch {LIST}  File has unexpected size (374820 != 376004). "
               "Mirror sync in progress? [IP: 192.0.2.1 80]\n"
@@ -108,9 +109,15 @@ binfmt="$SYSTEM/proc/sys/fs/binfmt_misc"
 """
 WINE_LOADER = '#!/bin/bash\n[ -z "$LD_SHOW_AUXV" ] || echo "AT_PHDR:              $LOADER_AT"\n'
 SOURCES = "Types: deb\nURIs: http://archive.example/debian\nSuites: hibiscus\nComponents: main\n"
-REGISTRATION = (r":qemu-i386:M::\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02"
-                r"\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff"
-                r"\xff\xfe\xff\xff\xff:/usr/bin/qemu-i386:F")
+
+
+def from_binfmt_sh(command):
+    """What tools/binfmt.sh's COMMAND prints: its pattern for 32-bit programs."""
+    return subprocess.run(["bash", "-c", '. "$0" && ' + command, os.path.join(ROOT, "tools", "binfmt.sh")],
+                          capture_output=True, text=True, check=True).stdout
+
+
+REGISTRATION = from_binfmt_sh("i386_registration qemu-i386 /usr/bin/qemu-i386")
 
 
 def run_setup(tmp_path, release=RELEASE, options=(), installed="", **settings):
