@@ -1,6 +1,6 @@
 # Sourced by set-up, and asked by the bench and the tests: the kernel's
-# binfmt_misc registrations for 32-bit x86 programs, and the emulator that
-# each one names.
+# binfmt_misc registrations for 32-bit x86 programs, the emulator each one
+# names, and whether that one is recent enough for Wine.
 
 binfmt=${system:-}/proc/sys/fs/binfmt_misc
 # A 32-bit x86 executable or shared object (ELF class 32, little-endian,
@@ -58,6 +58,11 @@ qemu_version() {
     else
         echo -
     fi
+}
+
+# runs_wine VERSION: whether QEMU of that version runs Wine.
+runs_wine() {
+    [ "$1" != - ] && dpkg --compare-versions "$1" ge "$least_emulator"
 }
 
 # described NAME VERSION INTERPRETER: a registration, as lines name it.

@@ -141,10 +141,34 @@ release_codename() {
 # Some kernels run no 32-bit x86 program (IA32 emulation off: booted with
 # ia32_emulation=off, or built so), and 32-bit Wine cannot start there. QEMU's
 # user-mode emulator, registered with the kernel's binfmt_misc, runs such
-# programs instead, a few times slower, until the next boot.
+# programs instead, a few times slower, until the next boot. The kernel asks
+# binfmt_misc before it runs a program itself, so a registration switched on
+# whose emulator cannot run Wine is in the way even where the kernel could.
 
 runs_32bit_programs() {
     "$i386_loader" --version >/dev/null 2>&1
+}
+
+# Looks at the registrations for 32-bit programs: those in the way go into
+# in_the_way (their names) and in_the_way_said (as lines name them); one
+# under set-up's own name that runs Wine, whether on or off, into namesake.
+look_at_registrations() {
+    in_the_way=() in_the_way_said="" namesake=""
+    local name state version interpreter said
+    while read -r name state version interpreter; do
+        said=$(described "$name" "$version" "$interpreter")
+        if runs_wine "$version"; then
+            [ "$name" != "$handler" ] || namesake=$said
+        elif [ "$state" = enabled ]; then
+            in_the_way+=("$name")
+            in_the_way_said+="${in_the_way_said:+ and }$said"
+        fi
+    done < <(i386_handlers)
+}
+
+needs_emulator() {
+    look_at_registrations
+    [ ${#in_the_way[@]} -gt 0 ] || ! runs_32bit_programs
 }
 
 # The upstream part of a Debian version: without its epoch or revision.
@@ -214,6 +238,13 @@ binfmt_ready() {
         $sudo mount -t binfmt_misc binfmt_misc "$binfmt" >/dev/null 2>&1 && [ -e "$binfmt/register" ]
 }
 
+remove_those_in_the_way() {
+    local name
+    for name in "${in_the_way[@]}"; do
+        write_to "$binfmt/$name" -1
+    done
+}
+
 # Registers the emulator, in place of a registration of that name that did
 # not serve.
 register_emulator() {
@@ -228,23 +259,64 @@ write_to() {
     $sudo sh -c 'printf "%s" "$2" >"$1"' sh "$1" "$2"
 }
 
-cannot_run_32bit() {
-    echo "setup.sh: this kernel runs no 32-bit programs, and $1: boot it with" \
-         "ia32_emulation=on, or provide an emulator for them." >&2
+# What set-up sets out to mend, as its lines about the emulator open.
+situation() {
+    if [ ${#in_the_way[@]} -eq 0 ]; then
+        echo "this kernel runs no 32-bit programs"
+    else
+        echo "32-bit programs go to binfmt_misc's $in_the_way_said, but Wine needs" \
+             "QEMU $least_emulator or later"
+    fi
+}
+
+# cannot_bring_emulator CAUSE: stops with one line that names it.
+cannot_bring_emulator() {
+    echo "setup.sh: $(situation), and $1" >&2
     exit 1
 }
 
+# no_emulator_to_be_had CAUSE: stops where nothing set-up could do would help.
+no_emulator_to_be_had() {
+    if [ ${#in_the_way[@]} -eq 0 ]; then
+        cannot_bring_emulator "$1: boot it with ia32_emulation=on, or provide an emulator for them."
+    else
+        cannot_bring_emulator "$1: replace it with QEMU $least_emulator or later."
+    fi
+}
+
+# A registration of set-up's name that runs Wine is switched on rather
+# than replaced: the machine's own packages may have made it.
 bring_emulator() {
     binfmt_ready ||
-        cannot_run_32bit "it has no binfmt_misc through which an emulator could run them"
-    install_emulator ||
-        cannot_run_32bit "apt's sources offer no $emulator_package $least_emulator or later to emulate them"
-    register_emulator
+        no_emulator_to_be_had "it has no binfmt_misc through which an emulator could run them"
+    local brought
+    if [ -n "$namesake" ]; then
+        remove_those_in_the_way
+        write_to "$binfmt/$handler" 1
+        brought="binfmt_misc's $namesake, switched on,"
+    else
+        install_emulator ||
+            no_emulator_to_be_had "apt's sources offer no $emulator_package $least_emulator or later to emulate them"
+        remove_those_in_the_way
+        register_emulator
+        brought="QEMU's emulator ($emulator_package $(version_number "$(installed_emulator)"))"
+    fi
     runs_32bit_programs ||
-        cannot_run_32bit "they are still refused with QEMU's emulator registered"
-    echo "setup.sh: this kernel runs no 32-bit programs, so QEMU's emulator" \
-         "($emulator_package $(version_number "$(installed_emulator)")) now runs them for Wine, a few" \
-         "times slower, registered with binfmt_misc until the next boot." >&2
+        no_emulator_to_be_had "they are still refused with QEMU's emulator registered"
+    say_brought "$brought"
+}
+
+# say_brought WHAT: one line on what now runs 32-bit programs, and in
+# place of what.
+say_brought() {
+    if [ ${#in_the_way[@]} -eq 0 ]; then
+        echo "setup.sh: this kernel runs no 32-bit programs, so $1 now runs them for Wine, a few" \
+             "times slower, registered with binfmt_misc until the next boot." >&2
+    else
+        echo "setup.sh: Wine needs QEMU $least_emulator or later, so $1 now runs 32-bit programs" \
+             "in place of binfmt_misc's $in_the_way_said, registered with binfmt_misc until the" \
+             "next boot." >&2
+    fi
 }
 
 # Downloads Wine's preloader, in the installed Wine's version, without
@@ -267,7 +339,7 @@ mapfile -t missing < <(missing_packages "${packages[@]}")
 if [ "$missing_only" -eq 1 ]; then
     needed=("${missing[@]}")
     if [ ${#needed[@]} -eq 0 ]; then
-        if ! runs_32bit_programs; then
+        if needs_emulator; then
             needed=("an emulator for 32-bit programs")
         elif needs_preloader; then
             needed=("$preloader_package:i386")
@@ -281,7 +353,9 @@ fi
 if [ ${#missing[@]} -gt 0 ]; then
     install_packages "${missing[@]}" || exit 1
 fi
-runs_32bit_programs || bring_emulator
+if needs_emulator; then
+    bring_emulator
+fi
 if needs_preloader; then
     download_preloader || exit 1
 fi

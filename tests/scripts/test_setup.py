@@ -98,14 +98,15 @@ CASES = [
 
 
 # The machine's files: the i386 loader, which runs as $KERNEL says: "native",
-# "none" (through a registration already there, or one of the emulator that
-# set-up installed and registered) or "refuses"; and Wine's loader, which
-# lands at $LOADER_AT.
+# "none" (through a registration already there and switched on, or one of
+# the emulator that set-up installed and registered) or "refuses"; and
+# Wine's loader, which lands at $LOADER_AT.
 LOADER = """#!/bin/bash
 binfmt="$SYSTEM/proc/sys/fs/binfmt_misc"
 [ "$KERNEL" = native ] && exit 0
-[ "$KERNEL" = none ] && { grep -qx enabled "$binfmt/qemu-i386" 2>/dev/null ||
-    { grep -q "^qemu-user=" "$SYSTEM/installed" && grep -qxF "$REGISTRATION" "$binfmt/register"; }; }
+[ "$KERNEL" = none ] && { head -qn 1 "$binfmt"/qemu-i386 2>/dev/null | grep -qx -e enabled -e 1 ||
+    { grep -q "^qemu-user=" "$SYSTEM/installed" && [ -f "$binfmt/register" ] &&
+      grep -qxF "$REGISTRATION" "$binfmt/register"; }; }
 """
 WINE_LOADER = '#!/bin/bash\n[ -z "$LD_SHOW_AUXV" ] || echo "AT_PHDR:              $LOADER_AT"\n'
 SOURCES = "Types: deb\nURIs: http://archive.example/debian\nSuites: hibiscus\nComponents: main\n"
@@ -117,6 +118,7 @@ def from_binfmt_sh(command):
                           capture_output=True, text=True, check=True).stdout
 
 
+MAGIC, MASK = from_binfmt_sh('echo "$i386_magic $i386_mask"').split()
 REGISTRATION = from_binfmt_sh("i386_registration qemu-i386 /usr/bin/qemu-i386")
 
 
@@ -162,60 +164,91 @@ def test_setup_retries_the_update_then_installs_or_says_why_not(
 
 EVERYTHING = "*\nwine32:i386=10.0~repack-6\n"
 RELEASED, BACKPORTED = "1:10.0.13+ds-0+deb13u1", "1:10.0.2+ds-2~bpo99+1"
-NO_32BIT = "setup.sh: this kernel runs no 32-bit programs, and {}: boot it with ia32_emulation=on, " \
-           "or provide an emulator for them."
+NO_32BIT = "setup.sh: this kernel runs no 32-bit programs, and {}"
+NO_WAY = NO_32BIT.format("{}: boot it with ia32_emulation=on, or provide an emulator for them.")
 EMULATED = "setup.sh: this kernel runs no 32-bit programs, so QEMU's emulator (qemu-user {}) now " \
-           "runs them for Wine, a few times slower, registered with binfmt_misc until the next boot."
+           "runs them for Wine, a few times slower, registered with binfmt_misc until the next boot{}."
+OLD = "32-bit programs go to binfmt_misc's qemu-i386 (QEMU 7.2.0), but Wine needs QEMU 10.0 or later"
+REPLACED = "setup.sh: Wine needs QEMU 10.0 or later, so QEMU's emulator (qemu-user 10.0.13) now runs " \
+           "32-bit programs in place of binfmt_misc's qemu-i386 (QEMU 7.2.0), registered with " \
+           "binfmt_misc until the next boot."
 
 # Each row, with every package installed: the kernel, a registration already
-# there, the emulator's versions offered by the release and by its
+# there named qemu-i386 (switched on or off, and the QEMU version its
+# emulator says), the emulator's versions offered by the release and by its
 # backports suite, whether there is binfmt_misc (mounted), where Wine's
 # loader lands; then set-up's exit status, its calls, what it asked apt for,
-# whether it registered the emulator, and its last line.
+# whether it registered the emulator, what the registration already there
+# holds after ("-1" removed, "1" switched on, None untouched), and set-up's
+# last line.
 EMULATOR_CASES = [
-    pytest.param({}, 0, [], [], False, None, id="runs natively: nothing done"),
-    pytest.param({"KERNEL": "none", "registered": "enabled"}, 0, [], [], False, None,
-                 id="runs through a registration already there: used as it is"),
+    pytest.param({}, 0, [], [], False, None, None, id="runs natively: nothing done"),
+    pytest.param({"KERNEL": "none", "registered": ("enabled", "10.0.2")}, 0, [], [], False,
+                 None, None, id="runs through QEMU 10 registered already: used as it is"),
     pytest.param({"KERNEL": "none", "OFFERED": RELEASED + " 1:7.2+dfsg-7"}, 0,
-                 ["apt-get install"], ["qemu-user=" + RELEASED], True, EMULATED.format("10.0.13"),
-                 id="refused: the release's emulator registered"),
+                 ["apt-get install"], ["qemu-user=" + RELEASED], True, None,
+                 EMULATED.format("10.0.13", ""), id="refused: the release's emulator registered"),
     pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7", "BACKPORTED": BACKPORTED,
-                  "registered": "disabled"}, 0,
-                 ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], True,
-                 EMULATED.format("10.0.2"), id="refused: the backported emulator registered anew"),
+                  "registered": ("disabled", "7.2.0")}, 0,
+                 ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], True, "-1",
+                 EMULATED.format("10.0.2", ""),
+                 id="refused: the backported emulator registered anew"),
     pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7"}, 1, ["apt-get update"], [], False,
-                 NO_32BIT.format("apt's sources offer no qemu-user 10.0 or later to emulate them"),
+                 None, NO_WAY.format("apt's sources offer no qemu-user 10.0 or later to emulate them"),
                  id="refused: no emulator to be had"),
     pytest.param({"KERNEL": "none", "OFFERED": RELEASED, "BINFMT": "none"}, 1, ["mount"], [], False,
-                 NO_32BIT.format("it has no binfmt_misc through which an emulator could run them"),
+                 None, NO_WAY.format("it has no binfmt_misc through which an emulator could run them"),
                  id="refused: no binfmt_misc"),
     pytest.param({"KERNEL": "refuses", "OFFERED": RELEASED}, 1, ["apt-get install"],
-                 ["qemu-user=" + RELEASED], True,
-                 NO_32BIT.format("they are still refused with QEMU's emulator registered"),
+                 ["qemu-user=" + RELEASED], True, None,
+                 NO_WAY.format("they are still refused with QEMU's emulator registered"),
                  id="refused even through the emulator"),
     pytest.param({"LOADER_AT": "0x400034"}, 0, ["apt-get install"],
-                 ["--download-only", "wine32-preloader:i386=10.0~repack-6"], False, None,
+                 ["--download-only", "wine32-preloader:i386=10.0~repack-6"], False, None, None,
                  id="Wine's loader where Windows programs load: its preloader downloaded"),
+    pytest.param({"KERNEL": "none", "registered": ("enabled", "7.2.0"), "OFFERED": RELEASED}, 0,
+                 ["apt-get install"], ["qemu-user=" + RELEASED], True, "-1", REPLACED,
+                 id="runs through QEMU 7.2 registered: replaced"),
+    pytest.param({"KERNEL": "none", "registered": ("enabled", "7.2.0"), "OFFERED": "1:7.2+dfsg-7"},
+                 1, ["apt-get update"], [], False, None,
+                 f"setup.sh: {OLD}, and apt's sources offer no qemu-user 10.0 or later to emulate them: "
+                 "replace it with QEMU 10.0 or later.",
+                 id="runs through QEMU 7.2 registered, no other to be had: kept, and named"),
+    pytest.param({"KERNEL": "none", "registered": ("disabled", "10.0.2")}, 0, [], [], False, "1",
+                 "setup.sh: this kernel runs no 32-bit programs, so binfmt_misc's qemu-i386 (QEMU "
+                 "10.0.2), switched on, now runs them for Wine, a few times slower, registered with "
+                 "binfmt_misc until the next boot.",
+                 id="refused: QEMU 10 registered, switched off, is switched on"),
 ]
 
 
-@pytest.mark.parametrize("settings, code, calls, installed, registered, last_line", EMULATOR_CASES)
+def registered(binfmt, state, version):
+    """A registration named qemu-i386 of an emulator that says VERSION."""
+    emulator = binfmt.parents[3] / "usr/bin/qemu-i386-static"
+    emulator.parent.mkdir(parents=True, exist_ok=True)
+    emulator.write_text(f"#!/bin/sh\necho 'qemu-i386 version {version} (Debian 1:{version}+dfsg-1)'\n")
+    emulator.chmod(0o755)
+    (binfmt / "qemu-i386").write_text(f"{state}\ninterpreter /usr/bin/qemu-i386-static\nflags: F\n"
+                                      f"offset 0\nmagic {MAGIC}\nmask {MASK}\n")
+    return (binfmt / "qemu-i386").read_text()
+
+
+@pytest.mark.parametrize("settings, code, calls, installed, ours, after, last_line", EMULATOR_CASES)
 def test_setup_brings_an_emulator_only_where_the_kernel_runs_no_32bit_program(
-        tmp_path, settings, code, calls, installed, registered, last_line):
+        tmp_path, settings, code, calls, installed, ours, after, last_line):
     binfmt = tmp_path / "system/proc/sys/fs/binfmt_misc"
     binfmt.mkdir(parents=True)
+    register = binfmt / "register"
     if settings.get("BINFMT") != "none":
-        (binfmt / "register").touch()
-    state = settings.pop("registered", "")
-    if state:
-        (binfmt / "qemu-i386").write_text(state + "\n")
+        register.touch()
+    before = registered(binfmt, *settings.pop("registered")) if "registered" in settings else None
     run, made = run_setup(tmp_path, installed=EVERYTHING, **settings)
     assert run.returncode == code, run.stderr
     assert made == calls
     assert (tmp_path / "system/installed").read_text().split()[2:] == installed
-    register = binfmt / "register"
-    assert (register.exists() and register.read_text() == REGISTRATION) == registered
-    assert state != "disabled" or (binfmt / "qemu-i386").read_text() == "-1", "old one kept"
+    assert (register.is_file() and register.read_text() == REGISTRATION) == ours
+    if before:
+        assert (binfmt / "qemu-i386").read_text() == (after or before)
     lines = [line for line in run.stderr.splitlines() if line.startswith("setup.sh:")]
     assert lines == ([last_line] if last_line else [])
     if settings.get("BACKPORTED"):
