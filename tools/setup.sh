@@ -50,8 +50,33 @@ emulator_package=qemu-user
 emulator=$system/usr/bin/qemu-i386
 handler=qemu-i386
 
+# -- root ----------------------------------------------------------------------
+
+# Set-up changes the machine as root: itself, or through sudo, which is
+# asked once something is to be changed and not before, so that a run with
+# nothing to do asks nothing. Where it cannot, become_root says why in
+# refusal.
 sudo=""
-[ "$(id -u)" -eq 0 ] || sudo=sudo
+become_root() {
+    [ "$(id -u)" -ne 0 ] || return 0
+    [ -z "$sudo" ] || return 0
+    if ! command -v sudo >/dev/null; then
+        refusal="set-up is not root, and there is no sudo to become root: run it as root."
+        return 1
+    fi
+    local said
+    if ! said=$(sudo true 2>&1); then
+        refusal="sudo refused to make set-up root: $(last_line "$said")"
+        return 1
+    fi
+    sudo=sudo
+}
+
+# last_line TEXT: where a tool says why it failed.
+last_line() {
+    local line=${1##*$'\n'}
+    echo "${line:-(it said nothing)}"
+}
 
 # -- packages ----------------------------------------------------------------
 
@@ -81,6 +106,10 @@ update_lists() {
 # and where a security suite's list was the one missing, once more below;
 # a failure ends with a line that says why.
 install_packages() {
+    if ! become_root; then
+        echo "setup.sh: could not install: $refusal" >&2
+        return 1
+    fi
     echo "Installing: $*"
     # Wine's 32-bit half comes from the i386 architecture.
     if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -206,42 +235,83 @@ offered_emulator() {
 
 # The release's backports suite, from the archive that the release itself
 # comes from: a stable release gets newer versions of some packages there.
+# A list that set-up adds is named in added_backports until an emulator
+# comes of it, and removed if the run ends first.
+added_backports=""
 add_backports() {
-    local codename archive keyring=/usr/share/keyrings/debian-archive-keyring.gpg options=""
+    local codename archive list keyring=/usr/share/keyrings/debian-archive-keyring.gpg options=""
     codename=$(release_codename)
     [ -n "$codename" ] || return 1
     archive=$(debian_archive "$apt_dir" "$codename")
     [ -n "$archive" ] || return 1
+    list=$apt_dir/sources.list.d/$codename-backports.list
+    [ ! -e "$list" ] || return 0
     [ -r "$system$keyring" ] && options="[signed-by=$keyring] "
-    echo "deb $options$archive $codename-backports main" |
-        $sudo tee "$apt_dir/sources.list.d/$codename-backports.list" >/dev/null
-    update_lists
+    echo "deb $options$archive $codename-backports main" | $sudo tee "$list" >/dev/null
+    added_backports=$list
+    trap forget_backports EXIT
+}
+
+forget_backports() {
+    [ -z "$added_backports" ] || $sudo rm -f "$added_backports"
 }
 
 # Installs the emulator, from the release if it is recent enough there, or
 # else from the release's backports suite: that package alone, by its
-# version, so that nothing else comes from there.
+# version, so that nothing else comes from there. Stops where it cannot,
+# with apt's own words where apt failed.
 install_emulator() {
     recent_enough "$(installed_emulator)" && return 0
-    local version
+    local version said updated=1
     version=$(offered_emulator)
     if [ -z "$version" ] && add_backports; then
+        update_lists || updated=0
         version=$(offered_emulator)
+        [ -n "$version" ] || backports_failed "$updated"
     fi
-    [ -n "$version" ] || return 1
+    [ -n "$version" ] ||
+        no_emulator_to_be_had "apt's sources offer no $emulator_package $least_emulator or later to emulate them"
     echo "Installing: $emulator_package $version"
-    apt_install "$emulator_package=$version"
+    if ! said=$(apt_install "$emulator_package=$version" 2>&1); then
+        printf '%s\n' "$said" >&2
+        cannot_bring_emulator "$emulator_package could not be installed: $(apt_error "$said")"
+    fi
+    [ -z "$said" ] || printf '%s\n' "$said"
 }
 
-binfmt_ready() {
+# backports_failed UPDATED: stops where the update did not bring the
+# backports suite's list, in apt's words: offline, apt only warns of it.
+backports_failed() {
+    local fetch
+    fetch=$(grep -E "^[EW]: Failed to fetch [^ ]*/dists/[^/]*-backports/" <<<"$update_log" | tail -n 1) || true
+    [ -z "$fetch" ] || cannot_bring_emulator "the backports suite's list did not download: $fetch"
+    [ "$1" -eq 1 ] || cannot_bring_emulator "apt-get update failed: $(apt_error "$update_log")"
+}
+
+# apt_error OUTPUT: apt's own last error line in it.
+apt_error() {
+    local error
+    error=$(grep '^E:' <<<"$1" | tail -n 1) || true
+    echo "${error:-$(last_line "$1")}"
+}
+
+# Mounts binfmt_misc where it is not mounted: "unknown filesystem type" is
+# a kernel without it; any other failure is mount's own, such as no rights.
+mount_binfmt() {
+    [ ! -e "$binfmt/register" ] || return 0
+    local said
+    if ! said=$($sudo mount -t binfmt_misc binfmt_misc "$binfmt" 2>&1) &&
+        [[ $said != *"unknown filesystem type"* ]]; then
+        cannot_bring_emulator "binfmt_misc could not be mounted: $(last_line "$said")"
+    fi
     [ -e "$binfmt/register" ] ||
-        $sudo mount -t binfmt_misc binfmt_misc "$binfmt" >/dev/null 2>&1 && [ -e "$binfmt/register" ]
+        no_emulator_to_be_had "it has no binfmt_misc through which an emulator could run them"
 }
 
 remove_those_in_the_way() {
     local name
     for name in "${in_the_way[@]}"; do
-        write_to "$binfmt/$name" -1
+        write_to "$binfmt/$name" -1 "the kernel refused to remove $name"
     done
 }
 
@@ -249,14 +319,18 @@ remove_those_in_the_way() {
 # not serve.
 register_emulator() {
     if [ -e "$binfmt/$handler" ]; then
-        write_to "$binfmt/$handler" -1
+        write_to "$binfmt/$handler" -1 "the kernel refused to remove $handler"
     fi
-    write_to "$binfmt/register" "$(i386_registration "$handler" "${emulator#"$system"}")"
+    write_to "$binfmt/register" "$(i386_registration "$handler" "${emulator#"$system"}")" \
+        "the kernel refused QEMU's emulator's registration"
 }
 
-# write_to FILE TEXT: in one write, as the kernel's files want it.
+# write_to FILE TEXT CAUSE: in one write, as the kernel's files want it;
+# stops with CAUSE and the shell's own words if the kernel refuses it.
 write_to() {
-    $sudo sh -c 'printf "%s" "$2" >"$1"' sh "$1" "$2"
+    local said
+    said=$($sudo bash -c 'printf "%s" "$2" >"$1"' bash "$1" "$2" 2>&1) ||
+        cannot_bring_emulator "$3: $(last_line "$said")"
 }
 
 # What set-up sets out to mend, as its lines about the emulator open.
@@ -287,16 +361,15 @@ no_emulator_to_be_had() {
 # A registration of set-up's name that runs Wine is switched on rather
 # than replaced: the machine's own packages may have made it.
 bring_emulator() {
-    binfmt_ready ||
-        no_emulator_to_be_had "it has no binfmt_misc through which an emulator could run them"
+    become_root || cannot_bring_emulator "$refusal"
+    mount_binfmt
     local brought
     if [ -n "$namesake" ]; then
         remove_those_in_the_way
-        write_to "$binfmt/$handler" 1
+        write_to "$binfmt/$handler" 1 "the kernel refused to switch $handler on"
         brought="binfmt_misc's $namesake, switched on,"
     else
-        install_emulator ||
-            no_emulator_to_be_had "apt's sources offer no $emulator_package $least_emulator or later to emulate them"
+        install_emulator
         remove_those_in_the_way
         register_emulator
         brought="QEMU's emulator ($emulator_package $(version_number "$(installed_emulator)"))"
@@ -306,22 +379,30 @@ bring_emulator() {
     say_brought "$brought"
 }
 
-# say_brought WHAT: one line on what now runs 32-bit programs, and in
-# place of what.
+# say_brought WHAT: one line on what now runs 32-bit programs, in place of
+# what, and the backports suite if it stays in apt's sources.
 say_brought() {
+    local kept=""
+    [ -z "$added_backports" ] ||
+        kept="; the release's backports suite, which it came from, stays among apt's sources in ${added_backports#"$system"}"
+    added_backports=""
     if [ ${#in_the_way[@]} -eq 0 ]; then
         echo "setup.sh: this kernel runs no 32-bit programs, so $1 now runs them for Wine, a few" \
-             "times slower, registered with binfmt_misc until the next boot." >&2
+             "times slower, registered with binfmt_misc until the next boot$kept." >&2
     else
         echo "setup.sh: Wine needs QEMU $least_emulator or later, so $1 now runs 32-bit programs" \
              "in place of binfmt_misc's $in_the_way_said, registered with binfmt_misc until the" \
-             "next boot." >&2
+             "next boot$kept." >&2
     fi
 }
 
 # Downloads Wine's preloader, in the installed Wine's version, without
 # installing it (see wine-loader.sh).
 download_preloader() {
+    if ! become_root; then
+        echo "setup.sh: could not download Wine's preloader: $refusal" >&2
+        return 1
+    fi
     local version
     version=$(wine_version)
     echo "Downloading: $preloader_package $version"

@@ -4,8 +4,8 @@ arrive and, where a security suite's list is missing, once more preferring
 the machine's own release; if that fails too it ends with one line naming
 the list that failed. And on a kernel that runs no 32-bit program: it
 brings QEMU's emulator and registers it, or says in one line why it cannot.
-apt-get, apt-cache, dpkg, mount, sudo and sleep are stand-ins that log their
-calls, on a machine of files under a folder of the test's own."""
+apt-get, apt-cache, dpkg, mount, id, sudo and sleep are stand-ins that log
+their calls, on a machine of files under a folder of the test's own."""
 import os
 import subprocess
 
@@ -30,31 +30,41 @@ STAND_INS = {
     *) grep -q -e "^$2\\(=\\|$\\)" -e "^[*]$" "$SYSTEM/installed" ;;
 esac''',
     "dpkg-query": 'sed -n "s/^${*: -1}=//p" "$SYSTEM/installed" | grep .',
-    # Offers the emulator's versions in $OFFERED, and $BACKPORTED once the
-    # release's backports suite is among the sources.
+    # Offers the emulator's versions in $OFFERED, and $BACKPORTED once an
+    # update has brought the list of the release's backports suite.
     "apt-cache": '''offered=$OFFERED
-[ -e "$SYSTEM/etc/apt/sources.list.d/hibiscus-backports.list" ] && offered+=" $BACKPORTED"
+[ -e "$SYSTEM/backports-came" ] && offered+=" $BACKPORTED"
 for version in $offered; do echo " qemu-user | $version | http://archive.example/debian"; done''',
-    # binfmt_misc there to mount unless $BINFMT is "none".
+    # binfmt_misc there to mount, unless $BINFMT is "none" or "refused".
     "mount": '''echo "mount" >>"$CALLS"
-[ "$BINFMT" != none ] && touch "$SYSTEM/proc/sys/fs/binfmt_misc/register"''',
-    "sudo": 'exec "$@"',
+case "$BINFMT" in
+    none) echo "mount: /proc/sys/fs/binfmt_misc: unknown filesystem type 'binfmt_misc'." >&2 ;;
+    refused) echo "mount: /proc/sys/fs/binfmt_misc: permission denied." >&2 ;;
+    *) touch "$SYSTEM/proc/sys/fs/binfmt_misc/register"; exit 0 ;;
+esac
+exit 32''',
+    "id": 'echo "$USER_ID"',
+    # Refuses, saying $SUDO_SAYS, if that is set.
+    "sudo": '[ -z "$SUDO_SAYS" ] || { printf "%s\\n" "$SUDO_SAYS" >&2; exit 1; }; exec "$@"',
     "sleep": 'echo "sleep $*" >>"$CALLS"',
-    # Fails its first $UPDATE_FAILURES updates with $UPDATE_ERROR, then passes;
-    # the Nth install exits with the Nth of $INSTALL_STATUS, or its last.
+    # Fails its first $UPDATE_FAILURES updates with $UPDATE_ERROR, then passes
+    # (a warning, "W: ...", passes at once); the Nth install exits with the
+    # Nth of $INSTALL_STATUS, or its last, failing with $INSTALL_ERROR.
     "apt-get": '''args=" $* " target=""
 [[ $args == *" -t "* ]] && target=${args#* -t } && target=" -t ${target%% *}"
 echo "apt-get $1$target" >>"$CALLS"
 if [ "$1" = update ]; then
     failed=$(grep -c '^apt-get update' "$CALLS")
-    [ "$failed" -le "$UPDATE_FAILURES" ] || exit 0
+    backports=$SYSTEM/etc/apt/sources.list.d/hibiscus-backports.list
+    [ "$failed" -le "$UPDATE_FAILURES" ] || { [ ! -e "$backports" ] || touch "$SYSTEM/backports-came"; exit 0; }
     echo "$UPDATE_ERROR" >&2
+    [[ $UPDATE_ERROR == W:* ]] && exit 0
     exit 100
 fi
 statuses=($INSTALL_STATUS)
 tries=$(grep -c '^apt-get install' "$CALLS")
 status=${statuses[tries - 1]:-${statuses[-1]}}
-[ "$status" -eq 0 ] || echo "E: Unable to correct problems, you have held broken packages." >&2
+[ "$status" -eq 0 ] || echo "$INSTALL_ERROR" >&2
 [ "$status" -ne 0 ] ||
     printf '%s\\n' "${@:2}" | grep -vx -e -y -e -qq -e --no-install-recommends -e -t -e hibiscus \\
         >>"$SYSTEM/installed"
@@ -140,7 +150,9 @@ def run_setup(tmp_path, release=RELEASE, options=(), installed="", **settings):
     env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
                SETUP_SYSTEM_ROOT=str(system), SYSTEM=str(system), REGISTRATION=REGISTRATION,
                UPDATE_FAILURES="0", UPDATE_ERROR="", INSTALL_STATUS="0", KERNEL="native",
-               LOADER_AT="0x7d000034", BINFMT="there", OFFERED="", BACKPORTED="")
+               INSTALL_ERROR="E: Unable to correct problems, you have held broken packages.",
+               LOADER_AT="0x7d000034", BINFMT="there", OFFERED="", BACKPORTED="", USER_ID="0",
+               SUDO_SAYS="")
     env.update({name: str(value) for name, value in settings.items()})
     run = subprocess.run(["bash", SCRIPT, *options], env=env, capture_output=True, text=True,
                          timeout=60)
@@ -168,22 +180,32 @@ NO_32BIT = "setup.sh: this kernel runs no 32-bit programs, and {}"
 NO_WAY = NO_32BIT.format("{}: boot it with ia32_emulation=on, or provide an emulator for them.")
 EMULATED = "setup.sh: this kernel runs no 32-bit programs, so QEMU's emulator (qemu-user {}) now " \
            "runs them for Wine, a few times slower, registered with binfmt_misc until the next boot{}."
+BACKPORTS_KEPT = "; the release's backports suite, which it came from, stays among apt's sources in " \
+                 "/etc/apt/sources.list.d/hibiscus-backports.list"
 OLD = "32-bit programs go to binfmt_misc's qemu-i386 (QEMU 7.2.0), but Wine needs QEMU 10.0 or later"
 REPLACED = "setup.sh: Wine needs QEMU 10.0 or later, so QEMU's emulator (qemu-user 10.0.13) now runs " \
            "32-bit programs in place of binfmt_misc's qemu-i386 (QEMU 7.2.0), registered with " \
            "binfmt_misc until the next boot."
+LOCKED = "E: Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242 (apt-get)\n" \
+         "E: Unable to acquire the dpkg frontend lock (/var/lib/dpkg/lock-frontend), is another " \
+         "process using it?"
+OFFLINE_BACKPORTS = "W: Failed to fetch http://archive.example/debian/dists/hibiscus-backports/InRelease" \
+                    "  Temporary failure resolving 'archive.example'"
+USER = {"USER_ID": 1000, "SUDO_SAYS": "sudo: a terminal is required to read the password\n"
+                                      "sudo: a password is required"}
 
-# Each row, with every package installed: the kernel, a registration already
-# there named qemu-i386 (switched on or off, and the QEMU version its
-# emulator says), the emulator's versions offered by the release and by its
-# backports suite, whether there is binfmt_misc (mounted), where Wine's
-# loader lands; then set-up's exit status, its calls, what it asked apt for,
-# whether it registered the emulator, what the registration already there
-# holds after ("-1" removed, "1" switched on, None untouched), and set-up's
-# last line.
+# Each row, with every package installed: the kernel, set-up's user, a
+# registration already there named qemu-i386 (switched on or off, and the
+# QEMU version its emulator says), the emulator's versions offered by the
+# release and by its backports suite, binfmt_misc (mounted, none, refused),
+# a register that refuses writes, where Wine's loader lands; then set-up's
+# exit status, its calls, what it asked apt for, whether it registered the
+# emulator, what the registration already there holds after ("-1" removed,
+# "1" switched on, None untouched), and set-up's last line.
 EMULATOR_CASES = [
-    pytest.param({}, 0, [], [], False, None, None, id="runs natively: nothing done"),
-    pytest.param({"KERNEL": "none", "registered": ("enabled", "10.0.2")}, 0, [], [], False,
+    pytest.param(USER, 0, [], [], False, None, None,
+                 id="runs natively: nothing done, nor root asked for"),
+    pytest.param({**USER, "KERNEL": "none", "registered": ("enabled", "10.0.2")}, 0, [], [], False,
                  None, None, id="runs through QEMU 10 registered already: used as it is"),
     pytest.param({"KERNEL": "none", "OFFERED": RELEASED + " 1:7.2+dfsg-7"}, 0,
                  ["apt-get install"], ["qemu-user=" + RELEASED], True, None,
@@ -191,7 +213,7 @@ EMULATOR_CASES = [
     pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7", "BACKPORTED": BACKPORTED,
                   "registered": ("disabled", "7.2.0")}, 0,
                  ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], True, "-1",
-                 EMULATED.format("10.0.2", ""),
+                 EMULATED.format("10.0.2", BACKPORTS_KEPT),
                  id="refused: the backported emulator registered anew"),
     pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7"}, 1, ["apt-get update"], [], False,
                  None, NO_WAY.format("apt's sources offer no qemu-user 10.0 or later to emulate them"),
@@ -219,6 +241,27 @@ EMULATOR_CASES = [
                  "10.0.2), switched on, now runs them for Wine, a few times slower, registered with "
                  "binfmt_misc until the next boot.",
                  id="refused: QEMU 10 registered, switched off, is switched on"),
+    pytest.param({**USER, "KERNEL": "none", "OFFERED": RELEASED}, 1, [], [], False, None,
+                 NO_32BIT.format("sudo refused to make set-up root: sudo: a password is required"),
+                 id="refused: sudo refuses"),
+    pytest.param({"KERNEL": "none", "OFFERED": RELEASED, "BINFMT": "refused"}, 1, ["mount"], [],
+                 False, None, NO_32BIT.format("binfmt_misc could not be mounted: mount: "
+                                              "/proc/sys/fs/binfmt_misc: permission denied."),
+                 id="refused: mount refuses"),
+    pytest.param({"KERNEL": "none", "OFFERED": RELEASED, "INSTALL_STATUS": 100,
+                  "INSTALL_ERROR": LOCKED}, 1, ["apt-get install"], [], False, None,
+                 NO_32BIT.format("qemu-user could not be installed: " + LOCKED.splitlines()[-1]),
+                 id="refused: apt's lock is held"),
+    pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7", "BACKPORTED": BACKPORTED,
+                  "UPDATE_FAILURES": 1, "UPDATE_ERROR": OFFLINE_BACKPORTS}, 1, ["apt-get update"], [],
+                 False, None, NO_32BIT.format("the backports suite's list did not download: "
+                                              + OFFLINE_BACKPORTS),
+                 id="refused: offline, the backports suite's list does not come"),
+    pytest.param({"KERNEL": "none", "OFFERED": RELEASED, "register": "refuses"}, 1,
+                 ["apt-get install"], ["qemu-user=" + RELEASED], False, None,
+                 NO_32BIT.format("the kernel refused QEMU's emulator's registration: "
+                                 "bash: line 1: printf: write error: No space left on device"),
+                 id="refused: the kernel refuses the registration"),
 ]
 
 
@@ -239,7 +282,9 @@ def test_setup_brings_an_emulator_only_where_the_kernel_runs_no_32bit_program(
     binfmt = tmp_path / "system/proc/sys/fs/binfmt_misc"
     binfmt.mkdir(parents=True)
     register = binfmt / "register"
-    if settings.get("BINFMT") != "none":
+    if settings.pop("register", "") == "refuses":
+        register.symlink_to("/dev/full")
+    elif settings.get("BINFMT", "there") == "there":
         register.touch()
     before = registered(binfmt, *settings.pop("registered")) if "registered" in settings else None
     run, made = run_setup(tmp_path, installed=EVERYTHING, **settings)
@@ -251,7 +296,11 @@ def test_setup_brings_an_emulator_only_where_the_kernel_runs_no_32bit_program(
         assert (binfmt / "qemu-i386").read_text() == (after or before)
     lines = [line for line in run.stderr.splitlines() if line.startswith("setup.sh:")]
     assert lines == ([last_line] if last_line else [])
-    if settings.get("BACKPORTED"):
-        assert (tmp_path / "system/etc/apt/sources.list.d/hibiscus-backports.list").read_text() == \
+    backports = tmp_path / "system/etc/apt/sources.list.d/hibiscus-backports.list"
+    if BACKPORTS_KEPT in (last_line or ""):
+        assert backports.read_text() == \
             "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] " \
             "http://archive.example/debian hibiscus-backports main\n"
+    else:
+        assert not backports.exists(), "the backports suite was left in apt's sources"
+
