@@ -6,6 +6,7 @@
 # exit code.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+. "$root/tools/first-start.sh"
 
 # Wine says nothing when it finds no display, so look before doing any work:
 # a local display (:0) has its socket in /tmp/.X11-unix.
@@ -28,9 +29,12 @@ step() {
     local text=$1
     shift
     echo "$text ..."
-    "$@" >>"$log" 2>&1 && return
+    "$@" >>"$log" 2>&1 || step_failed "$text"
+}
+
+step_failed() {
     tail -n 15 "$log" >&2
-    echo "run.sh: $text failed; the whole output is in $log" >&2
+    echo "run.sh: $1 failed; the whole output is in $log" >&2
     exit 1
 }
 
@@ -46,7 +50,11 @@ step "Building the piano" "$root/tools/build.sh" --play
 # and HTML engines.
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
 if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
-    step "Preparing Wine's prefix (first run only)" wineboot -i
+    echo "Preparing Wine's prefix (first run only) ..."
+    status=0
+    first_start "$log" "run.sh: " || status=$?
+    [ "$status" -ne 1 ] || step_failed "Preparing Wine's prefix (first run only)"
+    [ "$status" -eq 0 ] || exit 1
 fi
 
 echo "Starting the piano"

@@ -1,6 +1,6 @@
-# Sourced by set-up, and asked by the bench and the tests: the kernel's
-# binfmt_misc registrations for 32-bit x86 programs, the emulator each one
-# names, and whether that one is recent enough for Wine.
+# Sourced by set-up and Wine's first start, and asked by the bench and the
+# tests: the kernel's binfmt_misc registrations for 32-bit x86 programs, the
+# emulator each one names, and whether that one is recent enough for Wine.
 
 binfmt=${system:-}/proc/sys/fs/binfmt_misc
 # A 32-bit x86 executable or shared object (ELF class 32, little-endian,

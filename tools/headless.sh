@@ -2,6 +2,7 @@
 # the run's own, so nothing leaks in from the user's desktop or an earlier run.
 
 . "$(dirname "${BASH_SOURCE[0]}")/wine-loader.sh"
+. "$(dirname "${BASH_SOURCE[0]}")/first-start.sh"
 
 start_headless() {
     local dir=$1
@@ -32,9 +33,14 @@ start_headless() {
     # everything shares it: each Wine start is then faster.
     mkdir -p "$WINEPREFIX"
     wineserver -p
-    if ! wineboot -i >"$dir/wineboot.log" 2>&1; then
+    local status=0
+    first_start "$dir/wineboot.log" || status=$?
+    if [ "$status" -eq 1 ]; then
         tail -n 5 "$dir/wineboot.log" >&2
         echo "wineboot failed; its output is in $dir/wineboot.log" >&2
+    fi
+    if [ "$status" -ne 0 ]; then
+        stop_headless
         return 1
     fi
     # What starts the installer's programs, which must load at a fixed address.

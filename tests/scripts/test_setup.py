@@ -5,7 +5,8 @@ the machine's own release; if that fails too it ends with one line naming
 the list that failed. And on a kernel that runs no 32-bit program: it
 brings QEMU's emulator and registers it, or says in one line why it cannot.
 apt-get, apt-cache, dpkg, mount, id, sudo and sleep are stand-ins that log
-their calls, on a machine of files under a folder of the test's own."""
+their calls, on a machine of files under a folder of the test's own. And
+Wine's first start, bounded in time in both commands that make a prefix."""
 import os
 import subprocess
 
@@ -304,3 +305,70 @@ def test_setup_brings_an_emulator_only_where_the_kernel_runs_no_32bit_program(
     else:
         assert not backports.exists(), "the backports suite was left in apt's sources"
 
+
+# Stand-ins for Wine's first start: a wineboot that fails or, as under an
+# emulator too old for Wine, never returns; a wineserver and an Xvfb.
+WINE_STAND_INS = {
+    "wineboot": 'echo "wineboot $$" >>"$CALLS"; [ "$WINEBOOT" = hangs ] || exit 1; exec sleep 600',
+    "wineserver": 'echo "wineserver $*" >>"$CALLS"',
+    "Xvfb": 'echo 99 >&"$2"; exec sleep 600',
+}
+STOPPED = "Wine's first start (wineboot -i, preparing the prefix {prefix}) did not end within 1 s and " \
+          "was stopped; its output is in {log}. 32-bit programs run through binfmt_misc's qemu-i386 " \
+          "(QEMU 7.2.0): Wine needs QEMU 10.0 or later, which tools/setup.sh brings."
+
+
+def headless(tmp_path):
+    """tools/headless.sh as ./test.sh starts it; its prefix and log."""
+    return (["bash", "-c", '. "$0" && start_headless "$1"', os.path.join(ROOT, "tools", "headless.sh"),
+             str(tmp_path / "headless")], tmp_path / "headless/wineprefix",
+            tmp_path / "headless/wineboot.log")
+
+
+def run_sh(tmp_path):
+    """./run.sh, in a tree whose set-up and build are stand-ins that pass."""
+    tree = tmp_path / "tree"
+    (tree / "tools").mkdir(parents=True)
+    (tree / "run.sh").symlink_to(os.path.abspath(os.path.join(ROOT, "run.sh")))
+    for name in ("first-start.sh", "binfmt.sh"):
+        (tree / "tools" / name).symlink_to(os.path.abspath(os.path.join(ROOT, "tools", name)))
+    for name in ("setup.sh", "build.sh"):
+        (tree / "tools" / name).write_text("#!/bin/sh\n")
+        (tree / "tools" / name).chmod(0o755)
+    return [str(tree / "run.sh")], tmp_path / "prefix", tree / "build/run.log"
+
+
+# Each row: the command that makes a prefix and what its wineboot does; then
+# the command's last line.
+FIRST_START_CASES = [
+    pytest.param(headless, "hangs", STOPPED, id="headless.sh: wineboot hangs"),
+    pytest.param(run_sh, "hangs", "run.sh: " + STOPPED, id="run.sh: wineboot hangs"),
+    pytest.param(headless, "fails", "wineboot failed; its output is in {log}",
+                 id="headless.sh: wineboot fails"),
+    pytest.param(run_sh, "fails", "run.sh: Preparing Wine's prefix (first run only) failed; the "
+                 "whole output is in {log}", id="run.sh: wineboot fails"),
+]
+
+
+@pytest.mark.parametrize("command, wineboot, last_line", FIRST_START_CASES)
+def test_wines_first_start_ends_at_its_bound_and_says_why(tmp_path, command, wineboot, last_line):
+    stand_ins = tmp_path / "bin"
+    stand_ins.mkdir()
+    for name, body in WINE_STAND_INS.items():
+        (stand_ins / name).write_text("#!/bin/bash\n" + body + "\n")
+        (stand_ins / name).chmod(0o755)
+    binfmt = tmp_path / "system/proc/sys/fs/binfmt_misc"
+    binfmt.mkdir(parents=True)
+    registered(binfmt, "enabled", "7.2.0")
+    args, prefix, log = command(tmp_path)
+    env = dict(os.environ, PATH=f"{stand_ins}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
+               WINEBOOT=wineboot, MORVANE_WINEBOOT_SECONDS="1", WINEPREFIX=str(prefix),
+               HOME=str(tmp_path), DISPLAY="localhost:0", system=str(tmp_path / "system"))
+    run = subprocess.run(args, env=env, capture_output=True, text=True, timeout=60)
+    assert run.returncode == 1, run.stderr
+    assert run.stderr.splitlines()[-1] == last_line.format(prefix=prefix, log=log)
+    calls = (tmp_path / "calls").read_text().splitlines()
+    wineboot_pid = int(next(call for call in calls if call.startswith("wineboot ")).split()[1])
+    with pytest.raises(ProcessLookupError):
+        os.kill(wineboot_pid, 0)
+    assert wineboot == "fails" or "wineserver -k" in calls, "the prefix's processes were left"
