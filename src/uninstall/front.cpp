@@ -1,0 +1,154 @@
+// The uninstaller as the list of installed programs starts it: it puts a
+// copy of itself in a new folder in Windows' TEMP, hands that copy the
+// removal and ends with the removal's exit code.
+#include "uninstall.h"
+#include <sddl.h>
+#include <wchar.h>
+
+// Room in Windows' TEMP for the work folder's name and the copy's.
+enum { WorkNameRoom = 64 };
+
+// Whether the caller asked for a silent removal. Of whatever a caller
+// appends to the programs list's command lines, only /S is passed on.
+static int IsSilent(const WCHAR *arguments)
+{
+    WCHAR argument[MAX_PATH];
+    int silent = 0;
+    while (NextArgument(&arguments, argument, MAX_PATH))
+        silent |= wcscmp(argument, SilentSwitch) == 0;
+    return silent;
+}
+
+// A new folder in Windows' TEMP for the copy, that only administrators and
+// the system may write to, held by a handle that the copy inherits: its
+// sharing leaves out deletion, so that no one renames the folder while the
+// removal runs. The handle may delete the folder itself.
+static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
+{
+    WCHAR temp[MAX_PATH];
+    if (!SystemTemp(temp) || wcslen(temp) >= MAX_PATH - WorkNameRoom)
+        return 0;
+    PSECURITY_DESCRIPTOR descriptor = 0;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
+            L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, 0))
+        return 0;
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    int made = 0;
+    for (DWORD attempt = 0; attempt < 100 && !made; attempt++) {
+        wsprintfW(folder, L"%s\\MorvanePiano-uninstall-%lx-%lu", temp, GetCurrentProcessId(),
+                  attempt);
+        made = CreateDirectoryW(folder, &security);
+        if (!made && GetLastError() != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    LocalFree(descriptor);
+    if (!made)
+        return 0;
+    // Held as a current folder is: a handle that may only read attributes
+    // would take no part in the sharing checks.
+    *held = Open(folder, FILE_TRAVERSE | DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                 FILE_FLAG_BACKUP_SEMANTICS, TRUE);
+    if (*held)
+        return 1;
+    RemoveDirectoryW(folder);
+    return 0;
+}
+
+// Opens this program's file for the copy to delete, its own process for the
+// copy to wait on and the pipe the copy reports on, all inheritable; the
+// pipe's end to read stays this program's alone.
+static int PrepareHandover(const WCHAR *self, Handover *handover, HANDLE *reportRead)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, 0, TRUE};
+    handover->uninstaller = Open(self, DELETE, FILE_SHARE_READ, 0, TRUE);
+    return handover->uninstaller &&
+           DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
+                           &handover->process, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
+                           TRUE, 0) &&
+           CreatePipe(reportRead, &handover->report, &inheritable, 0) &&
+           SetHandleInformation(*reportRead, HANDLE_FLAG_INHERIT, 0);
+}
+
+// Starts the copy with the handover on its command line; its process, or 0.
+// It and the remover run in the system's folder, as their current one: in
+// the user's TEMP they would look there for a library that they lack, and
+// in the work folder they would hold it without the handle.
+static HANDLE StartCopy(const WCHAR *copy, int silent, const Handover *handover)
+{
+    WCHAR commandLine[CommandLineSize], system[MAX_PATH];
+    UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return 0;
+    wsprintfW(commandLine, L"\"%s\" %s%s %lx %lx %lx %lx", copy, CleanUpSwitch,
+              silent ? L" /S" : L"", (unsigned long)(ULONG_PTR)handover->workFolder,
+              (unsigned long)(ULONG_PTR)handover->uninstaller,
+              (unsigned long)(ULONG_PTR)handover->process,
+              (unsigned long)(ULONG_PTR)handover->report);
+    return Start(copy, commandLine, system, TRUE);
+}
+
+// The copy's report: the remover's exit code, or Stopped if the copy ended
+// without one.
+static DWORD ReadReport(HANDLE reportRead)
+{
+    DWORD code = Stopped, read = 0;
+    if (!ReadFile(reportRead, &code, sizeof code, &read, 0) || read != sizeof code)
+        code = Stopped;
+    return code;
+}
+
+// After a removal the copy deletes this program's file once it has ended,
+// and leaves its own file and folder to the restart; otherwise the copy
+// ends at once, and goes with its folder, which this program still holds.
+static void LetGoOfCopy(int removed, HANDLE copyProcess, const WCHAR *copy, HANDLE workFolder)
+{
+    if (!removed && copyProcess)
+        WaitForSingleObject(copyProcess, HoldMs);
+    Close(copyProcess);
+    HANDLE copyFile = !removed && copy ? OpenForDeletion(copy) : 0;
+    if (copyFile)
+        DeleteThrough(copyFile);
+    if (!removed && workFolder)
+        DeleteThrough(workFolder);
+    else
+        Close(workFolder);
+}
+
+// A running program's file cannot be deleted, so the removal runs from a
+// copy of this program, started before anything is removed.
+static DWORD Uninstall(const WCHAR *arguments)
+{
+    int silent = IsSilent(arguments);
+    WCHAR self[MAX_PATH], workFolder[MAX_PATH], copy[MAX_PATH];
+    Handover handover = {0, 0, 0, 0};
+    HANDLE reportRead = 0, copyProcess = 0;
+    int copied = OwnPath(self) && MakeWorkFolder(workFolder, &handover.workFolder) &&
+                 PathIn(workFolder, UninstallerName, copy) && CopyFileW(self, copy, TRUE);
+    if (copied && PrepareHandover(self, &handover, &reportRead))
+        copyProcess = StartCopy(copy, silent, &handover);
+    // The copy holds what it was handed; these are this program's own.
+    Close(handover.uninstaller);
+    Close(handover.process);
+    Close(handover.report);
+
+    DWORD code = Stopped;
+    if (copyProcess)
+        code = ReadReport(reportRead);
+    else
+        Complain(silent, L"The uninstaller could not start its working copy in the "
+                         L"temporary folder, so nothing was removed.");
+    Close(reportRead);
+    LetGoOfCopy(code == 0, copyProcess, copied ? copy : 0, handover.workFolder);
+    return code;
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    const WCHAR *arguments = GetCommandLineW();
+    WCHAR argument[MAX_PATH];
+    NextArgument(&arguments, argument, MAX_PATH);      // this program's own name
+    const WCHAR *rest = arguments;
+    if (NextArgument(&rest, argument, MAX_PATH) && wcscmp(argument, CleanUpSwitch) == 0)
+        return (int)RemoveAsCopy(rest);
+    return (int)Uninstall(arguments);
+}

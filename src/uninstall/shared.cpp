@@ -1,0 +1,168 @@
+// Command lines, paths, files and started programs, as both roles of the
+// uninstaller handle them.
+#include "uninstall.h"
+#include <string.h>
+#include <wchar.h>
+#include "product.h"
+
+const WCHAR RemoverName[] = L"" REMOVER_NAME;
+const WCHAR UninstallerName[] = L"" UNINSTALLER_NAME;
+const WCHAR SilentSwitch[] = L"/S";
+// Given to the copy in Windows' TEMP, with /S if silent and the handed-over
+// handles after it.
+const WCHAR CleanUpSwitch[] = L"/clean-up";
+static const WCHAR Caption[] = L"" PRODUCT_NAME " Uninstall";
+
+enum { PollMs = 100, HoldTries = HoldMs / PollMs };
+
+// Copies the next argument of a command line into `argument` (quotes
+// removed) and moves `cursor` past it; 0 at the end. A path never holds a
+// quote, so quotes only group.
+int NextArgument(const WCHAR **cursor, WCHAR *argument, size_t size)
+{
+    const WCHAR *at = *cursor;
+    while (*at == L' ' || *at == L'\t')
+        at++;
+    if (!*at)
+        return 0;
+    size_t length = 0;
+    int quoted = 0;
+    for (; *at && (quoted || (*at != L' ' && *at != L'\t')); at++) {
+        if (*at == L'"')
+            quoted = !quoted;
+        else if (length < size - 1)
+            argument[length++] = *at;
+    }
+    argument[length] = 0;
+    *cursor = at;
+    return 1;
+}
+
+// Fills `buffer`, of `size` characters, with the `count` texts of `parts`
+// one after another; 0 if they do not fit.
+int Compose(WCHAR *buffer, size_t size, const WCHAR *const *parts, size_t count)
+{
+    size_t used = 0;
+    buffer[0] = 0;
+    for (size_t i = 0; i < count; i++) {
+        const WCHAR *part = parts[i];
+        size_t length = wcslen(part);
+        if (used + length >= size)
+            return 0;
+        // With its terminator, which the next part writes over.
+        memcpy(buffer + used, part, (length + 1) * sizeof *part);
+        used += length;
+    }
+    return 1;
+}
+
+// `name` in `folder`.
+int PathIn(const WCHAR *folder, const WCHAR *name, WCHAR *path)
+{
+    const WCHAR *const parts[] = {folder, L"\\", name};
+    return Compose(path, MAX_PATH, parts, ARRAYSIZE(parts));
+}
+
+// This program's own full path; 0 if it does not fit.
+int OwnPath(WCHAR *path)
+{
+    DWORD length = GetModuleFileNameW(0, path, MAX_PATH);
+    return length > 0 && length < MAX_PATH;
+}
+
+// Windows' own TEMP folder, in `temp`. There users may make folders of
+// their own, but neither rename nor delete those of others; the user's
+// TEMP is the user's, and there the user's programs could swap a folder of
+// the copy's for another of the same name, or for a link elsewhere, under
+// the copy and under the restart's deletes.
+int SystemTemp(WCHAR *temp)
+{
+    WCHAR windows[MAX_PATH];
+    UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
+    return length > 0 && length < MAX_PATH && PathIn(windows, L"Temp", temp);
+}
+
+void Complain(int silent, const WCHAR *text)
+{
+    if (!silent)
+        MessageBoxW(0, text, Caption, MB_OK | MB_ICONSTOP);
+}
+
+void Close(HANDLE handle)
+{
+    if (handle)
+        CloseHandle(handle);
+}
+
+// Opens a file or folder that exists; the handle, or 0.
+HANDLE Open(const WCHAR *path, DWORD access, DWORD sharing, DWORD flags, BOOL inherit)
+{
+    SECURITY_ATTRIBUTES security = {sizeof security, 0, inherit};
+    HANDLE handle = CreateFileW(path, access, sharing, &security, OPEN_EXISTING, flags, 0);
+    if (handle == INVALID_HANDLE_VALUE)
+        return 0;
+    return handle;
+}
+
+// Tries until `attempt` succeeds, a pause apart, `tries` times at most;
+// whether it succeeded.
+int KeepTrying(Attempt attempt, void *subject, DWORD tries)
+{
+    for (DWORD tried = 1; !attempt(subject); tried++) {
+        if (tried >= tries)
+            return 0;
+        Sleep(PollMs);
+    }
+    return 1;
+}
+
+struct Opening {
+    const WCHAR *path;
+    HANDLE file;
+};
+
+static int TryOpeningForDeletion(void *subject)
+{
+    Opening *opening = (Opening *)subject;
+    opening->file = Open(opening->path, DELETE, FILE_SHARE_READ, 0, FALSE);
+    return opening->file != 0;
+}
+
+// Opens a file for deletion, sharing only reading, so that no one may
+// write it until it goes; 0 if it is still held after the wait.
+HANDLE OpenForDeletion(const WCHAR *path)
+{
+    Opening opening = {path, 0};
+    KeepTrying(TryOpeningForDeletion, &opening, HoldTries);
+    return opening.file;
+}
+
+static int TryDeleting(void *file)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+}
+
+// Deletes the file or folder a handle holds, once no running program's
+// image is made from it, and closes the handle. Through the handle, not by
+// name: no one can have put another file in its place meanwhile.
+int DeleteThrough(HANDLE file)
+{
+    int deleted = KeepTrying(TryDeleting, file, HoldTries);
+    CloseHandle(file);
+    return deleted;
+}
+
+// Starts `program` with `commandLine` in `folder` (0: this program's own),
+// handing it this program's inheritable handles if `inherit`; the process,
+// or 0.
+HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folder, BOOL inherit)
+{
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started;
+    if (!CreateProcessW(program, commandLine, 0, 0, inherit, 0, 0, folder, &startup, &started))
+        return 0;
+    CloseHandle(started.hThread);
+    return started.hProcess;
+}
