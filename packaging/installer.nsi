@@ -1,16 +1,8 @@
 ; The piano's installer: a per-machine install under the 32-bit Program Files
 ; folder, one Start-menu shortcut, and an entry in the system's list of
-; installed programs. Silent with /S, both ways.
-;
-; Every name and number comes from the build (packaging/Packaging.cmake) as a
-; define: PRODUCT_NAME, APP_ID, VERSION (four parts), PUBLISHER, HOME_PAGE,
-; WINDOW_CLASS, EXE_PATH, EXE_NAME, UNINSTALLER_PATH, UNINSTALLER, REMOVER,
-; ICON, LICENSE_FILE, FILE_LIST (the INSTALL_FILES, CHECK_FILES and
-; REMOVE_FILES macros naming every other file) and OUTFILE.
-;
-; The list of installed programs starts UNINSTALLER, a program of the
-; project's own, which runs REMOVER, this script's uninstaller, in place and
-; waits for it, then deletes them both once they have ended.
+; installed programs, whose commands start UNINSTALLER (src/uninstall); that
+; runs REMOVER, this script's uninstaller. Silent with /S, both ways. Every
+; name and number comes from the build (packaging/Packaging.cmake) as a define.
 
 Unicode true
 RequestExecutionLevel admin
@@ -145,9 +137,7 @@ Section "Install"
     SetOutPath "$INSTDIR"
     CreateShortcut "${SHORTCUT}" "$INSTDIR\${EXE_NAME}" "" "$INSTDIR\${EXE_NAME}" 0
 
-    ; The uninstaller waits for the removal and ends with its exit code,
-    ; however it is started: switches that a caller appends to these lines
-    ; are its own to read, and only /S changes anything.
+    ; Plain commands: what a caller appends to them is the uninstaller's to read.
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\${EXE_NAME}"
@@ -165,13 +155,10 @@ SectionEnd
 ; Removes what the installer made, by name, and nothing else: a folder the
 ; user added files to stays, with those files. Nothing is removed until
 ; every file can be, and a file that still could not be, or the entry,
-; stops the run with NSIS's exit code 2, keeping the entry and the
-; uninstaller to remove them by later.
-;
-; Run in place by the uninstaller, as the programs list has it, the remover
-; leaves its own file, the uninstaller's and their folder for the
-; uninstaller to delete once both have ended. Started by its name alone, it
-; runs as a copy under TEMP, and removes them itself, once the entry is gone.
+; stops the run with NSIS's exit code 2, keeping the entry and both
+; programs to remove them by later. Run in place (_?=), as the uninstaller
+; runs it, the remover leaves both programs and their folder; started by
+; its name alone, it runs as NSIS's copy under TEMP and removes them too.
 Section "Uninstall"
     Call un.ClosePiano
     !insertmacro CHECK_FILE "un." "$INSTDIR\${EXE_NAME}"
