@@ -86,7 +86,9 @@ static int Runs(HANDLE process, const WCHAR *path)
 // this removal's own could pass: the copy runs from the folder it was
 // handed, a new folder directly in Windows' TEMP; it was handed the
 // uninstaller's file in the program's folder, which it gives back, and the
-// uninstaller's process, running that file and waiting for it.
+// uninstaller's process, running that file and waiting for it. Anything
+// else, such as the switch given by hand, is refused, and the front that
+// waits for a report then says so.
 static int TakeHandover(const WCHAR *arguments, int *silent, Handover *handover, WCHAR *folder)
 {
     const WCHAR *rest = arguments, *at = arguments;

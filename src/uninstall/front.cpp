@@ -1,9 +1,22 @@
 // The uninstaller as the list of installed programs starts it: it puts a
 // copy of itself in a new folder in Windows' TEMP, hands that copy the
-// removal and ends with the removal's exit code.
+// removal and ends with the removal's exit code, saying in a box (unless
+// silent) why whenever the copy could not do its work.
 #include "uninstall.h"
 #include <sddl.h>
 #include <wchar.h>
+#include "product.h"
+
+static const WCHAR CouldNotStart[] =
+    L"The uninstaller could not start its working copy in the temporary folder, so nothing "
+    L"was removed.";
+static const WCHAR Refused[] =
+    L"The uninstaller's working copy in the temporary folder refused to take over the "
+    L"removal, so nothing was removed.";
+static const WCHAR EndedUnreported[] =
+    L"The uninstaller's working copy in the temporary folder ended without saying how the "
+    L"removal went. If " PRODUCT_NAME " is still in the list of installed programs, "
+    L"uninstall it again.";
 
 // Room in Windows' TEMP for the work folder's name and the copy's.
 enum { WorkNameRoom = 64 };
@@ -87,14 +100,28 @@ static HANDLE StartCopy(const WCHAR *copy, int silent, const Handover *handover)
     return Start(copy, commandLine, system, TRUE);
 }
 
-// The copy's report: the remover's exit code, or Stopped if the copy ended
-// without one.
-static DWORD ReadReport(HANDLE reportRead)
+// Reads the copy's report, the remover's exit code, into `code`; 0 if the
+// copy ended without one.
+static int ReadReport(HANDLE reportRead, DWORD *code)
 {
-    DWORD code = Stopped, read = 0;
-    if (!ReadFile(reportRead, &code, sizeof code, &read, 0) || read != sizeof code)
-        code = Stopped;
-    return code;
+    DWORD report = 0, read = 0;
+    if (!ReadFile(reportRead, &report, sizeof report, &read, 0) || read != sizeof report)
+        return 0;
+    *code = report;
+    return 1;
+}
+
+// Why the copy ended without a report. A copy that refuses what it was
+// handed ends at once, with Stopped; one that has taken the handover always
+// reports, so one that ended otherwise was ended from outside, or failed,
+// perhaps while the remover ran.
+static const WCHAR *WhyUnreported(HANDLE copyProcess)
+{
+    DWORD exitCode = 0;
+    WaitForSingleObject(copyProcess, HoldMs);
+    if (GetExitCodeProcess(copyProcess, &exitCode) && exitCode == Stopped)
+        return Refused;
+    return EndedUnreported;
 }
 
 // After a removal the copy deletes this program's file once it has ended,
@@ -132,11 +159,10 @@ static DWORD Uninstall(const WCHAR *arguments)
     Close(handover.report);
 
     DWORD code = Stopped;
-    if (copyProcess)
-        code = ReadReport(reportRead);
-    else
-        Complain(silent, L"The uninstaller could not start its working copy in the "
-                         L"temporary folder, so nothing was removed.");
+    if (!copyProcess)
+        Complain(silent, CouldNotStart);
+    else if (!ReadReport(reportRead, &code))
+        Complain(silent, WhyUnreported(copyProcess));
     Close(reportRead);
     LetGoOfCopy(code == 0, copyProcess, copied ? copy : 0, handover.workFolder);
     return code;

@@ -805,7 +805,21 @@ def test_an_install_made_before_the_restart_keeps_its_uninstaller(installation):
 
 
 # The uninstaller's copy under TEMP, as Linux lists its process.
-COPY = f"{UNINSTALLERS[0]} /clean-up"
+COPY = f"{UNINSTALLERS[0]} /clean-up".encode()
+
+
+def copies(it):
+    """The Linux process ids of the uninstaller's copies in this prefix."""
+    def read(pid, name):
+        with open(f"/proc/{pid}/{name}", "rb") as facts:
+            return facts.read().split(b"\0")
+    found = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        with contextlib.suppress(OSError):
+            if COPY in b" ".join(read(pid, "cmdline")) and \
+                    f"WINEPREFIX={it.prefix.path}".encode() in read(pid, "environ"):
+                found.append(int(pid))
+    return found
 
 
 @UNSIGNED_ONLY
@@ -828,7 +842,7 @@ def test_an_install_made_while_the_copy_is_late_loses_nothing(installation):
             os.killpg(reader.pid, signal.SIGKILL)
             reader.wait()
         assert removal.wait(120) == 0
-        wait_for(lambda: subprocess.run(["pgrep", "-f", COPY]).returncode, 60, "the copy to end")
+        wait_for(lambda: not copies(it), 60, "the copy to end")
         # Held by the copy, the files stop the install before it writes, or
         # the copy was done before it began.
         if meanwhile == 0:
@@ -885,6 +899,68 @@ def test_no_other_program_renames_the_work_folder_while_a_removal_runs(installat
         finally:
             if removal.poll() is None:
                 removal.kill()
+        assert work_folders(it) == folders, "a work folder left in TEMP"
+        assert installed_files(it) == files
+        assert registry_values(it.prefix, UNINSTALL_KEY) == entry
+
+
+# The uninstaller's own message boxes.
+UNINSTALL_BOX = f"{PRODUCT} Uninstall"
+
+
+def under_another_name(it, screen):
+    """Starts a copy of the uninstaller under another name in its folder: its
+    copy, named as the uninstaller always is, refuses the file it is handed.
+    The process, and what puts the folder back as it was."""
+    other = f"{it.folder}\\Uninstall (2).exe"
+    shutil.copyfile(unix_path(it.prefix, f"{it.folder}\\{UNINSTALLERS[0]}"),
+                    unix_path(it.prefix, other))
+    return start_line(it, f'"{other}"'), lambda: os.remove(unix_path(it.prefix, other))
+
+
+def ended_while_the_remover_asks(it, screen):
+    """Starts the uninstaller, ends its copy as a task manager would while the
+    remover asks whether to go on, then cancels the remover."""
+    removal = start_line(it, f'"{it.folder}\\{UNINSTALLERS[0]}"')
+    wait_for(lambda: wininfo(it.prefix, "texts", UNINSTALL_WINDOW), 60, "the confirm page")
+    ended = copies(it)
+    assert len(ended) == 1, f"copies running: {ended}"
+    os.kill(ended[0], signal.SIGKILL)
+    press(screen, UNINSTALL_WINDOW, "Escape")
+    wait_for(lambda: not wininfo(it.prefix, "texts", UNINSTALL_WINDOW), 60, "the remover to end")
+    return removal, lambda: None
+
+
+# Interactive removals whose copy fails: how, and what the box then says.
+COPY_FAILURES = [
+    pytest.param(under_another_name, "The uninstaller's working copy in the temporary folder "
+                 "refused to take over the removal, so nothing was removed.",
+                 id="its copy refuses the handover"),
+    pytest.param(ended_while_the_remover_asks, "The uninstaller's working copy in the temporary "
+                 f"folder ended without saying how the removal went. If {PRODUCT} is still in "
+                 "the list of installed programs, uninstall it again.", id="its copy is ended"),
+]
+
+
+@UNSIGNED_ONLY
+@pytest.mark.parametrize("fail, text", COPY_FAILURES)
+def test_an_interactive_removal_whose_copy_fails_says_so_and_stops(installation, screen, fail,
+                                                                   text):
+    it = installation
+    with installed(it):
+        files, entry, folders = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY), \
+            work_folders(it)
+        removal, put_back = fail(it, screen)
+        try:
+            wait_for(lambda: wininfo(it.prefix, "box", UNINSTALL_BOX) != ["0"], 60, "the box")
+            assert wininfo(it.prefix, "box", UNINSTALL_BOX) == ["1", "owner=", "button=OK", text]
+            assert_box_drawn(screen, it.prefix, UNINSTALL_BOX, focused=True)
+            press(screen, UNINSTALL_BOX, "Return")
+            assert removal.wait(60) == 2, "the removal did not stop"
+        finally:
+            if removal.poll() is None:
+                removal.kill()
+            put_back()
         assert work_folders(it) == folders, "a work folder left in TEMP"
         assert installed_files(it) == files
         assert registry_values(it.prefix, UNINSTALL_KEY) == entry
