@@ -3,6 +3,7 @@
 // removal and ends with the removal's exit code, saying in a box (unless
 // silent) why whenever the copy could not do its work.
 #include "uninstall.h"
+#include <bcrypt.h>
 #include <sddl.h>
 #include <wchar.h>
 #include "product.h"
@@ -18,8 +19,19 @@ static const WCHAR EndedUnreported[] =
     L"removal went. If " PRODUCT_NAME " is still in the list of installed programs, "
     L"uninstall it again.";
 
+// The work folder's name: whose it is, then a random part, so that no one
+// can make the folder ahead of time and stop the removal.
+static const WCHAR WorkFolderPrefix[] = L"MorvanePiano-uninstall-";
+enum { RandomBytes = 8, NameTries = 4 };
 // Room in Windows' TEMP for the work folder's name and the copy's.
 enum { WorkNameRoom = 64 };
+
+// Owned by Administrators, whatever owner the elevated token would give
+// (under some policies, its user), and open to Administrators and the
+// system alone, nothing inherited from TEMP: an owner may always rewrite
+// the DACL, so a program of the same user without administrator rights,
+// running as that owner, could otherwise open the folder to itself.
+static const WCHAR WorkFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 // Whether the caller asked for a silent removal. Of whatever a caller
 // appends to the programs list's command lines, only /S is passed on.
@@ -32,28 +44,48 @@ static int IsSilent(const WCHAR *arguments)
     return silent;
 }
 
-// A new folder in Windows' TEMP for the copy, that only administrators and
-// the system may write to, held by a handle that the copy inherits: its
-// sharing leaves out deletion, so that no one renames the folder while the
-// removal runs. The handle may delete the folder itself.
+// A new path in `temp` for the work folder, with a random part from the
+// system's source.
+static int RandomFolderPath(const WCHAR *temp, WCHAR *folder)
+{
+    BYTE random[RandomBytes];
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(0, random, sizeof random, BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+        return 0;
+    WCHAR hex[2 * RandomBytes + 1];
+    for (int i = 0; i < RandomBytes; i++)
+        wsprintfW(hex + 2 * i, L"%02x", random[i]);
+    const WCHAR *const parts[] = {temp, L"\\", WorkFolderPrefix, hex};
+    return Compose(folder, MAX_PATH, parts, ARRAYSIZE(parts));
+}
+
+// Makes a folder of a new random name in `temp`, into `folder`; a name
+// taken already is not used, whoever made it.
+static int MakeNewFolder(const WCHAR *temp, PSECURITY_DESCRIPTOR descriptor, WCHAR *folder)
+{
+    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+    for (int tries = 0; tries < NameTries; tries++) {
+        if (!RandomFolderPath(temp, folder))
+            return 0;
+        if (CreateDirectoryW(folder, &security))
+            return 1;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            return 0;
+    }
+    return 0;
+}
+
+// A new folder in Windows' TEMP for the copy, held by a handle that the
+// copy inherits: its sharing leaves out deletion, so that no one renames
+// the folder while the removal runs. The handle may delete the folder itself.
 static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
 {
     WCHAR temp[MAX_PATH];
-    if (!SystemTemp(temp) || wcslen(temp) >= MAX_PATH - WorkNameRoom)
-        return 0;
     PSECURITY_DESCRIPTOR descriptor = 0;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(
-            L"D:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)", SDDL_REVISION_1, &descriptor, 0))
+    if (!SystemTemp(temp) || wcslen(temp) >= MAX_PATH - WorkNameRoom ||
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(WorkFolderSecurity, SDDL_REVISION_1,
+                                                              &descriptor, 0))
         return 0;
-    SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
-    int made = 0;
-    for (DWORD attempt = 0; attempt < 100 && !made; attempt++) {
-        wsprintfW(folder, L"%s\\MorvanePiano-uninstall-%lx-%lu", temp, GetCurrentProcessId(),
-                  attempt);
-        made = CreateDirectoryW(folder, &security);
-        if (!made && GetLastError() != ERROR_ALREADY_EXISTS)
-            break;
-    }
+    int made = MakeNewFolder(temp, descriptor, folder);
     LocalFree(descriptor);
     if (!made)
         return 0;

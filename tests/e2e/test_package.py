@@ -880,26 +880,62 @@ def press(screen, title, key):
     screen.run("xdotool", "key", key)
 
 
+# Work folders' names that could be guessed, each made ahead of time: the
+# names that a process id and a count up to 99 give, for every id in the
+# range that Wine gives its processes.
+GUESSABLE = [f"MorvanePiano-uninstall-{pid:x}-{n}" for pid in range(0x20, 0x1000, 4)
+             for n in range(100)]
+# What Wine 8 reads back of the work folder's owner and DACL. It keeps no
+# security descriptor of a file's own: it reports the Unix file's owner as
+# its user (this SID), and the DACL from the Unix permission bits, which
+# the DACL given at the folder's making set. Full access for the system and
+# the owner, and, unlike a folder made with no descriptor, none for anyone
+# else (everyone, WD).
+WINE_USER = "S-1-5-21-0-0-0-1000"
+WORK_FOLDER_SECURITY = f"O:{WINE_USER}D:(A;OICI;FA;;;SY)(A;OICI;FA;;;{WINE_USER})"
+
+
+@contextlib.contextmanager
+def made_ahead(paths):
+    """Folders made at `paths` for the block, and any that the block adds to
+    the list; all removed after it."""
+    for path in paths:
+        os.mkdir(path)
+    try:
+        yield paths
+    finally:
+        for path in paths:
+            os.rmdir(path)
+
+
 @UNSIGNED_ONLY
-def test_no_other_program_renames_the_work_folder_while_a_removal_runs(installation, screen):
+def test_the_work_folder_is_new_for_administrators_alone_and_not_renamed(installation, screen):
     it = installation
-    with installed(it):
-        files, entry, folders = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY), \
-            work_folders(it)
-        removal = start_line(it, f'"{it.folder}\\{UNINSTALLERS[0]}"')
-        try:
-            # The removal waits on its confirm page, its copy running.
-            made = wait_for(lambda: work_folders(it) - folders, 60, "the work folder")
-            wait_for(lambda: wininfo(it.prefix, "texts", UNINSTALL_WINDOW), 60, "the confirm page")
-            work = "C:\\" + made.pop().replace(os.sep, "\\")
-            wine(it.prefix, "cmd", "/c", "move", work, work + "-moved")
-            assert work_folders(it) - folders == {on_drive(work)}, "the work folder was moved"
-            press(screen, UNINSTALL_WINDOW, "Escape")
-            assert removal.wait(60) == 1, "the removal was not cancelled"
-        finally:
-            if removal.poll() is None:
-                removal.kill()
-        assert work_folders(it) == folders, "a work folder left in TEMP"
+    temp = unix_path(it.prefix, "C:\\windows\\temp")
+    with installed(it), made_ahead([os.path.join(temp, name) for name in GUESSABLE]) as taken:
+        files, entry = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY)
+        # The second removal finds the first one's name taken too.
+        for _ in range(2):
+            folders = work_folders(it)
+            removal = start_line(it, f'"{it.folder}\\{UNINSTALLERS[0]}"')
+            try:
+                # The removal waits on its confirm page, its copy running.
+                made = wait_for(lambda: work_folders(it) - folders, 60, "the work folder",
+                                interval=0.5)
+                wait_for(lambda: wininfo(it.prefix, "texts", UNINSTALL_WINDOW), 60,
+                         "the confirm page")
+                work = "C:\\" + made.pop().replace(os.sep, "\\")
+                assert wininfo(it.prefix, "security", work) == [WORK_FOLDER_SECURITY]
+                wine(it.prefix, "cmd", "/c", "move", work, work + "-moved")
+                assert work_folders(it) - folders == {on_drive(work)}, "the work folder was moved"
+                press(screen, UNINSTALL_WINDOW, "Escape")
+                assert removal.wait(60) == 1, "the removal was not cancelled"
+            finally:
+                if removal.poll() is None:
+                    removal.kill()
+            assert work_folders(it) == folders, "a work folder left in TEMP"
+            taken.append(unix_path(it.prefix, work))
+            os.mkdir(taken[-1])
         assert installed_files(it) == files
         assert registry_values(it.prefix, UNINSTALL_KEY) == entry
 

@@ -32,6 +32,8 @@
 //                           runs a command from the registry, and exits
 //                           with its exit code once it has ended; the line
 //                           may hold any letters, not only the code page's
+//   wininfo security PATH   the owner and DACL of the file or folder PATH, as
+//                           the platform reads them back, in SDDL
 //   wininfo front           shows a small window titled "wininfo front" in the
 //                           screen's bottom-right corner and brings it to the
 //                           foreground, as another program would; says
@@ -60,6 +62,7 @@
 //                           "NAME 1" for one it would not hand to the player,
 //                           "NAME 0" for one it would
 #include <windows.h>
+#include <aclapi.h>
 #include <mmsystem.h>
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -67,6 +70,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <winternl.h>
+#include <sddl.h>
 #include <shellapi.h>
 #include "sound/wavecheck.h"
 
@@ -432,6 +436,23 @@ static int RunCommandLine(void)
     return (int)code;
 }
 
+static int PrintSecurity(const char *path)
+{
+    static const SECURITY_INFORMATION Parts = OWNER_SECURITY_INFORMATION |
+                                              DACL_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR descriptor = 0;
+    char *text = 0;
+    if (GetNamedSecurityInfoA(path, SE_FILE_OBJECT, Parts, 0, 0, 0, 0, &descriptor) != ERROR_SUCCESS)
+        return 1;
+    BOOL written = ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1,
+                                                                        Parts, &text, 0);
+    if (written)
+        printf("%s\n", text);
+    LocalFree(text);
+    LocalFree(descriptor);
+    return written ? 0 : 1;
+}
+
 // A user turning to another program: the window that has the keyboard goes
 // to the background. Small and in the corner, the new one hides nothing of a
 // window that the test is looking at.
@@ -599,5 +620,7 @@ int main(int argc, char **argv)
         return LockFile(name, FILE_SHARE_READ | FILE_SHARE_WRITE, "reading");
     if (strcmp(mode, "run") == 0)
         return RunCommandLine();
+    if (strcmp(mode, "security") == 0)
+        return PrintSecurity(name);
     return 2;
 }
