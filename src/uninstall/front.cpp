@@ -5,6 +5,7 @@
 #include "uninstall.h"
 #include <bcrypt.h>
 #include <sddl.h>
+#include <string.h>
 #include <wchar.h>
 #include "product.h"
 
@@ -32,6 +33,9 @@ enum { WorkNameRoom = 64 };
 // the DACL, so a program of the same user without administrator rights,
 // running as that owner, could otherwise open the folder to itself.
 static const WCHAR WorkFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+// Two chunks of a file at a time, read or compared.
+static BYTE Chunks[2][8192];
 
 // Whether the caller asked for a silent removal. Of whatever a caller
 // appends to the programs list's command lines, only /S is passed on.
@@ -99,15 +103,73 @@ static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
     return 0;
 }
 
-// Opens this program's file for the copy to delete, its own process for the
-// copy to wait on and the pipe the copy reports on, all inheritable; the
-// pipe's end to read stays this program's alone.
-static int PrepareHandover(const WCHAR *self, Handover *handover, HANDLE *reportRead)
+static int Rewind(HANDLE file)
+{
+    LARGE_INTEGER start = {};
+    return SetFilePointerEx(file, start, 0, FILE_BEGIN);
+}
+
+// Copies a file's bytes from its start, handle to handle.
+static int CopyBytes(HANDLE from, HANDLE to)
+{
+    DWORD read = 0, written = 0;
+    if (!Rewind(from))
+        return 0;
+    do {
+        if (!ReadFile(from, Chunks[0], sizeof Chunks[0], &read, 0) ||
+            !WriteFile(to, Chunks[0], read, &written, 0) || written != read)
+            return 0;
+    } while (read > 0);
+    return 1;
+}
+
+// Whether two files hold the same bytes.
+static int SameBytes(HANDLE first, HANDLE second)
+{
+    DWORD read[2] = {0, 0};
+    if (!Rewind(first) || !Rewind(second))
+        return 0;
+    do {
+        if (!ReadFile(first, Chunks[0], sizeof Chunks[0], &read[0], 0) ||
+            !ReadFile(second, Chunks[1], sizeof Chunks[1], &read[1], 0) || read[0] != read[1] ||
+            memcmp(Chunks[0], Chunks[1], read[0]) != 0)
+            return 0;
+    } while (read[0] > 0);
+    return 1;
+}
+
+// Writes the copy's file with this program's bytes, read through `self`,
+// which has held them since the start, and holds it from then on: a handle
+// that shares only reading keeps writers out. A program's file is opened
+// for reading and running when it starts, which a handle that may write
+// would refuse, so the writer makes way for the holder; the bytes are then
+// checked again, in case anyone wrote in between. The holder, or 0 with
+// nothing left behind.
+static HANDLE WriteCopy(HANDLE self, const WCHAR *copy)
+{
+    HANDLE writer = CreateFileW(copy, GENERIC_WRITE | DELETE, 0, 0, CREATE_NEW, 0, 0);
+    if (writer == INVALID_HANDLE_VALUE)
+        return 0;
+    if (!CopyBytes(self, writer)) {
+        DeleteThrough(writer);
+        return 0;
+    }
+    CloseHandle(writer);
+    HANDLE holder = Open(copy, GENERIC_READ | DELETE, FILE_SHARE_READ, 0, FALSE);
+    if (holder && SameBytes(self, holder))
+        return holder;
+    if (holder)
+        DeleteThrough(holder);
+    return 0;
+}
+
+// Duplicates this program's process for the copy to wait on, and makes the
+// pipe the copy reports on, both inheritable; the pipe's end to read stays
+// this program's alone.
+static int PrepareHandover(Handover *handover, HANDLE *reportRead)
 {
     SECURITY_ATTRIBUTES inheritable = {sizeof inheritable, 0, TRUE};
-    handover->uninstaller = Open(self, DELETE, FILE_SHARE_READ, 0, TRUE);
-    return handover->uninstaller &&
-           DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
+    return DuplicateHandle(GetCurrentProcess(), GetCurrentProcess(), GetCurrentProcess(),
                            &handover->process, SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION,
                            TRUE, 0) &&
            CreatePipe(reportRead, &handover->report, &inheritable, 0) &&
@@ -159,14 +221,15 @@ static const WCHAR *WhyUnreported(HANDLE copyProcess)
 // After a removal the copy deletes this program's file once it has ended,
 // and leaves its own file and folder to the restart; otherwise the copy
 // ends at once, and goes with its folder, which this program still holds.
-static void LetGoOfCopy(int removed, HANDLE copyProcess, const WCHAR *copy, HANDLE workFolder)
+static void LetGoOfCopy(int removed, HANDLE copyProcess, HANDLE copyFile, HANDLE workFolder)
 {
     if (!removed && copyProcess)
         WaitForSingleObject(copyProcess, HoldMs);
     Close(copyProcess);
-    HANDLE copyFile = !removed && copy ? OpenForDeletion(copy) : 0;
-    if (copyFile)
+    if (!removed && copyFile)
         DeleteThrough(copyFile);
+    else
+        Close(copyFile);
     if (!removed && workFolder)
         DeleteThrough(workFolder);
     else
@@ -180,10 +243,14 @@ static DWORD Uninstall(const WCHAR *arguments)
     int silent = IsSilent(arguments);
     WCHAR self[MAX_PATH], workFolder[MAX_PATH], copy[MAX_PATH];
     Handover handover = {0, 0, 0, 0};
-    HANDLE reportRead = 0, copyProcess = 0;
-    int copied = OwnPath(self) && MakeWorkFolder(workFolder, &handover.workFolder) &&
-                 PathIn(workFolder, UninstallerName, copy) && CopyFileW(self, copy, TRUE);
-    if (copied && PrepareHandover(self, &handover, &reportRead))
+    HANDLE copyFile = 0, reportRead = 0, copyProcess = 0;
+    // This program's file is held first: the copy is made from what runs.
+    if (OwnPath(self) &&
+        (handover.uninstaller = Open(self, GENERIC_READ | DELETE, FILE_SHARE_READ, 0, TRUE)) &&
+        MakeWorkFolder(workFolder, &handover.workFolder) &&
+        PathIn(workFolder, UninstallerName, copy) &&
+        (copyFile = WriteCopy(handover.uninstaller, copy)) &&
+        PrepareHandover(&handover, &reportRead))
         copyProcess = StartCopy(copy, silent, &handover);
     // The copy holds what it was handed; these are this program's own.
     Close(handover.uninstaller);
@@ -196,7 +263,7 @@ static DWORD Uninstall(const WCHAR *arguments)
     else if (!ReadReport(reportRead, &code))
         Complain(silent, WhyUnreported(copyProcess));
     Close(reportRead);
-    LetGoOfCopy(code == 0, copyProcess, copied ? copy : 0, handover.workFolder);
+    LetGoOfCopy(code == 0, copyProcess, copyFile, handover.workFolder);
     return code;
 }
 
