@@ -128,7 +128,7 @@ static DWORD RunRemover(const WCHAR *folder, int silent)
     HANDLE process = 0;
     if (PathIn(folder, RemoverName, remover) &&
         Compose(commandLine, CommandLineSize, line, ARRAYSIZE(line)))
-        process = Start(remover, commandLine, 0, FALSE);
+        process = Start(remover, commandLine, 0, 0, 0);
     if (!process) {
         WCHAR text[2 * MAX_PATH];
         wsprintfW(text, L"The uninstaller could not start %s, so nothing was removed.", remover);

@@ -180,7 +180,7 @@ static int PrepareHandover(Handover *handover, HANDLE *reportRead)
 // It and the remover run in the system's folder, as their current one: in
 // the user's TEMP they would look there for a library that they lack, and
 // in the work folder they would hold it without the handle.
-static HANDLE StartCopy(const WCHAR *copy, int silent, const Handover *handover)
+static HANDLE StartCopy(const WCHAR *copy, int silent, Handover *handover)
 {
     WCHAR commandLine[CommandLineSize], system[MAX_PATH];
     UINT length = GetSystemDirectoryW(system, MAX_PATH);
@@ -191,7 +191,9 @@ static HANDLE StartCopy(const WCHAR *copy, int silent, const Handover *handover)
               (unsigned long)(ULONG_PTR)handover->uninstaller,
               (unsigned long)(ULONG_PTR)handover->process,
               (unsigned long)(ULONG_PTR)handover->report);
-    return Start(copy, commandLine, system, TRUE);
+    HANDLE handed[] = {handover->workFolder, handover->uninstaller, handover->process,
+                       handover->report};
+    return Start(copy, commandLine, system, handed, ARRAYSIZE(handed));
 }
 
 // Reads the copy's report, the remover's exit code, into `code`; 0 if the

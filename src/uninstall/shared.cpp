@@ -15,6 +15,10 @@ static const WCHAR Caption[] = L"" PRODUCT_NAME " Uninstall";
 
 enum { PollMs = 100, HoldTries = HoldMs / PollMs };
 
+// Room for an attribute list of one attribute, whose size is the
+// platform's to say; kept aligned as the pointers in it need.
+static ULONG_PTR AttributeRoom[32];
+
 // Copies the next argument of a command line into `argument` (quotes
 // removed) and moves `cursor` past it; 0 at the end. A path never holds a
 // quote, so quotes only group.
@@ -153,15 +157,48 @@ int DeleteThrough(HANDLE file)
     return deleted;
 }
 
-// Starts `program` with `commandLine` in `folder` (0: this program's own),
-// handing it this program's inheritable handles if `inherit`; the process,
-// or 0.
-HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folder, BOOL inherit)
+// Lists `handed` as the only handles that a program started with `list`
+// inherits; 0 if the platform's list would not fit its room.
+static int ListHandles(LPPROC_THREAD_ATTRIBUTE_LIST list, HANDLE *handed, DWORD handedCount)
 {
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(0, 1, 0, &size);
+    if (size == 0 || size > sizeof AttributeRoom ||
+        !InitializeProcThreadAttributeList(list, 1, 0, &size))
+        return 0;
+    if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handed,
+                                  handedCount * sizeof *handed, 0, 0))
+        return 1;
+    DeleteProcThreadAttributeList(list);
+    return 0;
+}
+
+// Starts `program` with `commandLine` in `folder` (0: this program's own),
+// handing it the `handedCount` handles of `handed` by inheritance and no
+// other: not this program's other inheritable handles, such as a pipe that
+// its caller reads to the end. Nor does it get standard handles, which
+// otherwise name the caller's too, and which Wine also hands on as the new
+// process's own Unix files. The process, or 0.
+HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folder, HANDLE *handed,
+             DWORD handedCount)
+{
+    STARTUPINFOEXW startup = {};
+    startup.StartupInfo.cb = sizeof startup;
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    LPPROC_THREAD_ATTRIBUTE_LIST list = (LPPROC_THREAD_ATTRIBUTE_LIST)AttributeRoom;
+    BOOL inherit = handedCount > 0;
+    if (inherit) {
+        if (!ListHandles(list, handed, handedCount))
+            return 0;
+        startup.lpAttributeList = list;
+    }
     PROCESS_INFORMATION started;
-    if (!CreateProcessW(program, commandLine, 0, 0, inherit, 0, 0, folder, &startup, &started))
+    BOOL made = CreateProcessW(program, commandLine, 0, 0, inherit,
+                               inherit ? EXTENDED_STARTUPINFO_PRESENT : 0, 0, folder,
+                               &startup.StartupInfo, &started);
+    if (inherit)
+        DeleteProcThreadAttributeList(list);
+    if (!made)
         return 0;
     CloseHandle(started.hThread);
     return started.hProcess;

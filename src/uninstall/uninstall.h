@@ -16,7 +16,7 @@ enum { HoldMs = 30000 };
 
 extern const WCHAR RemoverName[], UninstallerName[], SilentSwitch[], CleanUpSwitch[];
 
-// What the front hands its copy, by inheritance.
+// What the front hands its copy, by inheritance: these handles and no others.
 struct Handover {
     HANDLE workFolder;    // the copy's folder, held against renaming
     HANDLE uninstaller;   // the front's own file, opened for deletion
@@ -43,7 +43,8 @@ int KeepTrying(Attempt attempt, void *subject, DWORD tries);
 HANDLE OpenForDeletion(const WCHAR *path);
 int DeleteThrough(HANDLE file);
 
-HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folder, BOOL inherit);
+HANDLE Start(const WCHAR *program, WCHAR *commandLine, const WCHAR *folder, HANDLE *handed,
+             DWORD handedCount);
 
 // The copy's work, given its command line after its switch; its exit code.
 DWORD RemoveAsCopy(const WCHAR *arguments);

@@ -641,11 +641,11 @@ def run_setup(it, *options):
     return run_line(it, setup_line(it, "/S", *options))
 
 
-def start_line(it, line):
-    """Starts a command line as it stands, for a person to answer: the process."""
+def start_line(it, line, output=subprocess.DEVNULL):
+    """Starts a command line as it stands, for a person to answer, its
+    standard output to `output`: the process."""
     return subprocess.Popen([INSTALLER_WINE, os.path.join(TOOLS, "wininfo.exe"), "run", line],
-                            env=it.prefix.env, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL)
+                            env=it.prefix.env, stdout=output, stderr=subprocess.DEVNULL)
 
 
 def hold_file(it, name):
@@ -822,26 +822,46 @@ def copies(it):
     return found
 
 
+def kill_group(process):
+    os.killpg(process.pid, signal.SIGKILL)
+    process.wait()
+
+
 @UNSIGNED_ONLY
 def test_an_install_made_while_the_copy_is_late_loses_nothing(installation):
     it = installation
     with installed(it):
         # Another program reads the remover, sharing all but its deletion: a
-        # copy that deletes it after the removal must wait.
+        # copy that deletes it after the removal must wait. Another shows the
+        # uninstaller's icon, mapping its file: the copy waits to delete it
+        # after the removal has returned.
+        uninstaller = f"{it.folder}\\{UNINSTALLERS[0]}"
         reader = start_wininfo(it.prefix, "read", "reading", "the reader",
                                f"{it.folder}\\{UNINSTALLERS[1]}")
+        viewer = start_wininfo(it.prefix, "map", "mapped", "the icon's reader", uninstaller)
         try:
             quiet = registry_values(it.prefix, UNINSTALL_KEY)["QuietUninstallString"]
-            removal = start_line(it, quiet)
+            # Its output read to the end, as a deployment tool reads it.
+            removal = start_line(it, quiet, output=subprocess.PIPE)
             # Asked of reg alone: Wine 10's regedit, asked to export a key that
             # goes meanwhile, waits on a message box.
             wait_for(lambda: wine(it.prefix, "reg", "query", UNINSTALL_KEY).returncode, 60,
                      "the entry to go")
             meanwhile, made = run_setup(it).returncode, installed_files(it)
+            kill_group(reader)
+            removal.communicate(timeout=120)
+            assert removal.returncode == 0
+            kill_group(viewer)
         finally:
-            os.killpg(reader.pid, signal.SIGKILL)
-            reader.wait()
-        assert removal.wait(120) == 0
+            for holder in (reader, viewer):
+                if holder.poll() is None:
+                    kill_group(holder)
+        # The copy holds none of its caller's handles: the removal's output
+        # ended while the copy still waited to delete the uninstaller, which
+        # it did once the viewer let go. Had it held the output, it would have
+        # given up on the uninstaller first.
+        wait_for(lambda: not os.path.exists(unix_path(it.prefix, uninstaller)), 60,
+                 "the copy to delete the uninstaller after the removal's output ended")
         wait_for(lambda: not copies(it), 60, "the copy to end")
         # Held by the copy, the files stop the install before it writes, or
         # the copy was done before it began.

@@ -31,7 +31,14 @@
 //   wininfo run COMMANDLINE starts COMMANDLINE as it stands, as the shell
 //                           runs a command from the registry, and exits
 //                           with its exit code once it has ended; the line
-//                           may hold any letters, not only the code page's
+//                           may hold any letters, not only the code page's.
+//                           It hands on its standard handles, inheritable, and
+//                           its other inheritable handles, as a deployment
+//                           tool that reads a program's output does
+//   wininfo map FILE        maps FILE as an image, sharing it for reading and
+//                           deletion, as a program that shows another's icon
+//                           does; says "mapped" once it has, and stays until
+//                           killed
 //   wininfo security PATH   the owner and DACL of the file or folder PATH, as
 //                           the platform reads them back, in SDDL
 //   wininfo front           shows a small window titled "wininfo front" in the
@@ -419,6 +426,17 @@ static int LockFile(const char *name, DWORD sharing, const char *said)
     return 0;
 }
 
+// One of this program's standard handles, made inheritable: the pipe that
+// a deployment tool reads a program's output from is.
+static HANDLE InheritableStandard(DWORD which)
+{
+    HANDLE handle = GetStdHandle(which), inheritable = 0;
+    if (handle && handle != INVALID_HANDLE_VALUE)
+        DuplicateHandle(GetCurrentProcess(), handle, GetCurrentProcess(), &inheritable, 0, TRUE,
+                        DUPLICATE_SAME_ACCESS);
+    return inheritable;
+}
+
 // The line is read from the wide command line: the ANSI one has lost every
 // letter that the code page lacks.
 static int RunCommandLine(void)
@@ -427,13 +445,29 @@ static int RunCommandLine(void)
     WCHAR **arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = InheritableStandard(STD_INPUT_HANDLE);
+    startup.hStdOutput = InheritableStandard(STD_OUTPUT_HANDLE);
+    startup.hStdError = InheritableStandard(STD_ERROR_HANDLE);
     PROCESS_INFORMATION started;
-    if (count != 3 || !CreateProcessW(0, arguments[2], 0, 0, FALSE, 0, 0, 0, &startup, &started))
+    if (count != 3 || !CreateProcessW(0, arguments[2], 0, 0, TRUE, 0, 0, 0, &startup, &started))
         return 1;
     DWORD code = 1;
     WaitForSingleObject(started.hProcess, INFINITE);
     GetExitCodeProcess(started.hProcess, &code);
     return (int)code;
+}
+
+// The loader's way of reading another program's resources maps its file
+// as an image, which keeps the file from being deleted while it is mapped.
+static int MapImage(const char *name)
+{
+    if (!LoadLibraryExA(name, 0, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE))
+        return 1;
+    printf("mapped\n");
+    fflush(stdout);
+    Sleep(INFINITE);
+    return 0;
 }
 
 static int PrintSecurity(const char *path)
@@ -620,6 +654,8 @@ int main(int argc, char **argv)
         return LockFile(name, FILE_SHARE_READ | FILE_SHARE_WRITE, "reading");
     if (strcmp(mode, "run") == 0)
         return RunCommandLine();
+    if (strcmp(mode, "map") == 0)
+        return MapImage(name);
     if (strcmp(mode, "security") == 0)
         return PrintSecurity(name);
     return 2;
