@@ -3,6 +3,8 @@
 # emulator each one names, and whether that one is recent enough for Wine.
 
 binfmt=${system:-}/proc/sys/fs/binfmt_misc
+# A 32-bit program that Wine's 32-bit packages bring.
+i386_loader=${system:-}/lib/ld-linux.so.2
 # A 32-bit x86 executable or shared object (ELF class 32, little-endian,
 # type 2 or 3, machine 3), in hex, as binfmt_misc shows a registration.
 i386_magic=7f454c4601010100000000000000000002000300
@@ -31,7 +33,7 @@ i386_handlers() {
     for entry in "$binfmt"/*; do
         case ${entry##*/} in register | status) continue ;; esac
         read -r state interpreter < <(registration_of "$entry") || continue
-        echo "${entry##*/} $state $(qemu_version "${system:-}$interpreter") $interpreter"
+        echo "${entry##*/} $state $(emulator_version "$state" "${system:-}$interpreter") $interpreter"
     done
 }
 
@@ -48,11 +50,28 @@ registration_of() {
     ' "$1" 2>/dev/null
 }
 
-# qemu_version PROGRAM: the version that PROGRAM says it is, if it is a
-# QEMU ("qemu-i386 version 10.0.2 (Debian 1:10.0.2+ds-2)"); "-" otherwise.
+# emulator_version STATE PROGRAM: the QEMU version of a registration's
+# emulator PROGRAM. One switched on is asked through the kernel, by the
+# 32-bit loader started with QEMU_VERSION set, which QEMU answers with its
+# version instead of running the program: a registration made with F holds
+# the emulator that it opened then, whatever PROGRAM's path holds now, and
+# serves roots that hold no copy of it at all, as a fresh Debian root does.
+emulator_version() {
+    if [ "$1" = enabled ]; then
+        qemu_version env QEMU_VERSION=1 "$i386_loader"
+    elif [ -x "$2" ]; then
+        qemu_version "$2" --version
+    else
+        echo -
+    fi
+}
+
+# qemu_version COMMAND...: the version that QEMU says when COMMAND runs it
+# ("qemu-i386 version 10.0.2 (Debian 1:10.0.2+ds-2)"); "-" where no QEMU
+# speaks.
 qemu_version() {
     local said
-    said=$(timeout 10 "$1" --version 2>/dev/null | head -n 1) || true
+    said=$(timeout 10 "$@" 2>/dev/null | head -n 1) || true
     if [[ $said =~ ^qemu-[^\ ]+\ version\ ([0-9][0-9.]*) ]]; then
         echo "${BASH_REMATCH[1]}"
     else

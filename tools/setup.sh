@@ -39,8 +39,6 @@ done
 system=${SETUP_SYSTEM_ROOT:-}
 os_release=$system/etc/os-release
 apt_dir=$system/etc/apt
-# A 32-bit program that Wine's 32-bit packages bring.
-i386_loader=$system/lib/ld-linux.so.2
 . "$tools/wine-loader.sh"
 . "$tools/binfmt.sh"
 

@@ -114,6 +114,11 @@ CASES = [
 # Wine's loader, which lands at $LOADER_AT.
 LOADER = """#!/bin/bash
 binfmt="$SYSTEM/proc/sys/fs/binfmt_misc"
+# Given QEMU_VERSION, the registered emulator says its version instead.
+if [ -n "${QEMU_VERSION:-}" ]; then
+    head -qn 1 "$binfmt"/qemu-i386 2>/dev/null | grep -qx enabled && exec cat "$SYSTEM/held-emulator"
+    exit 127
+fi
 [ "$KERNEL" = native ] && exit 0
 [ "$KERNEL" = none ] && { head -qn 1 "$binfmt"/qemu-i386 2>/dev/null | grep -qx -e enabled -e 1 ||
     { grep -q "^qemu-user=" "$SYSTEM/installed" && [ -f "$binfmt/register" ] &&
@@ -208,6 +213,9 @@ EMULATOR_CASES = [
                  id="runs natively: nothing done, nor root asked for"),
     pytest.param({**USER, "KERNEL": "none", "registered": ("enabled", "10.0.2")}, 0, [], [], False,
                  None, None, id="runs through QEMU 10 registered already: used as it is"),
+    pytest.param({**USER, "KERNEL": "none", "registered": ("enabled", "10.0.2", "outside")}, 0, [],
+                 [], False, None, None,
+                 id="runs through QEMU 10 registered outside this root: used as it is"),
     pytest.param({"KERNEL": "none", "OFFERED": RELEASED + " 1:7.2+dfsg-7"}, 0,
                  ["apt-get install"], ["qemu-user=" + RELEASED], True, None,
                  EMULATED.format("10.0.13", ""), id="refused: the release's emulator registered"),
@@ -266,12 +274,17 @@ EMULATOR_CASES = [
 ]
 
 
-def registered(binfmt, state, version):
-    """A registration named qemu-i386 of an emulator that says VERSION."""
+def registered(binfmt, state, version, where="here"):
+    """A registration named qemu-i386 of an emulator that says VERSION,
+    whose file is in this root, or only held open by the kernel, as one
+    registered outside a fresh root is."""
+    said = f"qemu-i386 version {version} (Debian 1:{version}+dfsg-1)"
+    (binfmt.parents[3] / "held-emulator").write_text(said + "\n")
     emulator = binfmt.parents[3] / "usr/bin/qemu-i386-static"
-    emulator.parent.mkdir(parents=True, exist_ok=True)
-    emulator.write_text(f"#!/bin/sh\necho 'qemu-i386 version {version} (Debian 1:{version}+dfsg-1)'\n")
-    emulator.chmod(0o755)
+    if where == "here":
+        emulator.parent.mkdir(parents=True, exist_ok=True)
+        emulator.write_text(f"#!/bin/sh\necho '{said}'\n")
+        emulator.chmod(0o755)
     (binfmt / "qemu-i386").write_text(f"{state}\ninterpreter /usr/bin/qemu-i386-static\nflags: F\n"
                                       f"offset 0\nmagic {MAGIC}\nmask {MASK}\n")
     return (binfmt / "qemu-i386").read_text()
@@ -360,10 +373,15 @@ def test_wines_first_start_ends_at_its_bound_and_says_why(tmp_path, command, win
     binfmt = tmp_path / "system/proc/sys/fs/binfmt_misc"
     binfmt.mkdir(parents=True)
     registered(binfmt, "enabled", "7.2.0")
+    loader = tmp_path / "system/lib/ld-linux.so.2"
+    loader.parent.mkdir()
+    loader.write_text(LOADER)
+    loader.chmod(0o755)
     args, prefix, log = command(tmp_path)
     env = dict(os.environ, PATH=f"{stand_ins}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
                WINEBOOT=wineboot, MORVANE_WINEBOOT_SECONDS="1", WINEPREFIX=str(prefix),
-               HOME=str(tmp_path), DISPLAY="localhost:0", system=str(tmp_path / "system"))
+               HOME=str(tmp_path), DISPLAY="localhost:0", system=str(tmp_path / "system"),
+               SYSTEM=str(tmp_path / "system"))
     run = subprocess.run(args, env=env, capture_output=True, text=True, timeout=60)
     assert run.returncode == 1, run.stderr
     assert run.stderr.splitlines()[-1] == last_line.format(prefix=prefix, log=log)
