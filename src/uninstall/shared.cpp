@@ -166,7 +166,7 @@ static int ListHandles(LPPROC_THREAD_ATTRIBUTE_LIST list, HANDLE *handed, DWORD 
     if (size == 0 || size > sizeof AttributeRoom ||
         !InitializeProcThreadAttributeList(list, 1, 0, &size))
         return 0;
-    if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handed,
+    if (UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, (void *)handed,
                                   handedCount * sizeof *handed, 0, 0))
         return 1;
     DeleteProcThreadAttributeList(list);
