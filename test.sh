@@ -24,8 +24,10 @@ step() {
     shift
     echo "== $name"
     "$@" || failed=1
-    printf '<testsuite name="%s" tests="1" failures="%d"><testcase name="%s"/></testsuite>\n' \
-        "$name" "$failed" "$name" >"$results/$name.xml"
+    local outcome=""
+    [ "$failed" -eq 0 ] || outcome="<failure/>"
+    printf '<testsuite name="%s" tests="1" failures="%d"><testcase name="%s">%s</testcase></testsuite>\n' \
+        "$name" "$failed" "$name" "$outcome" >"$results/$name.xml"
     return $failed
 }
 step clang-build "$root/tools/build.sh" --clang --strict && clang_built=1 || clang_built=0

@@ -13,7 +13,7 @@ def count(path):
     total = failed = skipped = 0
     for case in root.iter("testcase"):
         if case.find("failure") is not None or case.find("error") is not None:
-            print(f"failed: {case.get('classname')}::{case.get('name')}")
+            print("failed: " + "::".join(filter(None, [case.get("classname"), case.get("name")])))
     for suite in suites:
         total += int(suite.get("tests", 0))
         failed += int(suite.get("failures", 0)) + int(suite.get("errors", 0))
