@@ -1,56 +1,26 @@
-# Sourced by the scripts that read apt's own configuration: which package
-# archive this machine takes a release from.
+# Sourced by the scripts that need to know which package archive this
+# machine takes a release from. apt itself is asked: it reads every form of
+# its sources (one line or deb822, suite or code name, disabled entries,
+# options), and each list it downloaded brings the archive's Release file,
+# which says the suite's code name whatever the source called it.
 
-# debian_archive APT_DIR CODENAME: prints the address of the first source, in
-# apt's order, among APT_DIR's sources.list and sources.list.d/*.list (one
-# line each) and sources.list.d/*.sources (deb822 stanzas), that gives binary
-# packages of release CODENAME's main component; prints nothing if none does.
-# Source packages, disabled entries and files, the release's updates and
-# security suites and other vendors' repositories are passed over.
-debian_archive() {
-    local file archive
-    for file in "$1/sources.list" "$1"/sources.list.d/*; do
-        [ -r "$file" ] || continue
-        case $file in
-            *.list) archive=$(awk -v release="$2" "$one_line_archive" "$file") ;;
-            *.sources) archive=$(awk -v release="$2" "$deb822_archive" "$file") ;;
-            *) archive="" ;;
-        esac
-        if [ -n "$archive" ]; then
-            echo "$archive"
-            return
-        fi
-    done
+# release_archive CODENAME: prints the address of an archive from which apt
+# takes binary packages of Debian's release CODENAME's main component; its
+# updates and security suites have code names of their own. Prints nothing
+# if apt knows none. apt knows a source's code name only once it has
+# downloaded its lists: with none at all, it returns 2.
+release_archive() {
+    local site
+    site=$(apt_targets "Codename: $1" "Component: main" "Origin: Debian" | head -n 1)
+    if [ -n "$site" ]; then
+        echo "$site"
+    elif [ -z "$(apt_targets)" ]; then
+        return 2
+    fi
 }
-# deb [OPTIONS] URI SUITE COMPONENT...
-one_line_archive='
-    function has(first, word,   i) { for (i = first; i <= NF; i++) if ($i == word) return 1 }
-    $1 == "deb" {
-        i = 2
-        if ($i ~ /^\[/) { while (i < NF && $i !~ /\]$/) i++; i++ }
-        if ($(i + 1) == release && has(i + 2, "main")) { print $i; exit }
-    }'
-# Stanzas of "Field: value" lines, apart by blank lines; a line that starts
-# with a blank goes on with the field before it.
-deb822_archive='
-    function has(list, word,   words, n, i) {
-        n = split(list, words, " ")
-        for (i = 1; i <= n; i++) if (words[i] == word) return 1
-    }
-    BEGIN { RS = ""; FS = "\n" }
-    {
-        split("", field)
-        for (n = 1; n <= NF; n++) {
-            if ($n ~ /^#/) continue
-            if ($n ~ /^[ \t]/) { field[name] = field[name] " " $n; continue }
-            name = tolower(substr($n, 1, index($n, ":") - 1))
-            field[name] = substr($n, index($n, ":") + 1)
-        }
-        if (tolower(field["enabled"]) ~ /no/) next
-        if (has(field["types"], "deb") && has(field["suites"], release) &&
-            has(field["components"], "main")) {
-            split(field["uris"], uris, " ")
-            print uris[1]
-            exit
-        }
-    }'
+
+# apt_targets [FIELD: VALUE...]: the address of each list of binary packages
+# that apt has downloaded, among those with such fields.
+apt_targets() {
+    apt-get indextargets --format '$(SITE)' "Target-Of: deb" "Identifier: Packages" "$@" 2>/dev/null
+}

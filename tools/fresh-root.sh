@@ -8,7 +8,7 @@ set -euo pipefail
 
 . "$(dirname "${BASH_SOURCE[0]}")/apt-sources.sh"
 
-# Sourced, as its test does, the script only brings in debian_archive: only
+# Sourced, as its test does, the script only brings in release_archive: only
 # there can a return outside a function succeed.
 if (return 0 2>/dev/null); then return 0; fi
 
@@ -75,16 +75,21 @@ trap 'exit 143' TERM
 bootstrap() {
     local script=/usr/share/debootstrap/scripts/$release
     [ -e "$script" ] || script=/usr/share/debootstrap/scripts/sid
-    local mirror=${DEBIAN_MIRROR:-} codename
+    local mirror=${DEBIAN_MIRROR:-} codename status=0
     if [ -z "$mirror" ]; then
         codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
-        mirror=$(debian_archive /etc/apt "$codename")
+        mirror=$(release_archive "$codename") || status=$?
     fi
     if [ -z "$mirror" ]; then
-        echo "fresh-root.sh: no package archive: none of apt's sources (/etc/apt/sources.list," \
-            "/etc/apt/sources.list.d/*.list and *.sources) gives this machine's release," \
-            "${codename:-which /etc/os-release does not name}, as deb with main;" \
-            "name an archive with DEBIAN_MIRROR=URL" >&2
+        if [ "$status" -eq 2 ]; then
+            echo "fresh-root.sh: no package archive: apt has no package lists yet, which say" \
+                "where this machine's release comes from; run apt-get update first, or name an" \
+                "archive with DEBIAN_MIRROR=URL" >&2
+        else
+            echo "fresh-root.sh: no package archive: none of apt's sources gives this machine's" \
+                "release, ${codename:-which /etc/os-release does not name}, as deb with main;" \
+                "name an archive with DEBIAN_MIRROR=URL" >&2
+        fi
         return 1
     fi
     echo "Bootstrapping a fresh $release root (about half a minute)" >&2

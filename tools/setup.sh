@@ -234,14 +234,17 @@ offered_emulator() {
 # The release's backports suite, from the archive that the release itself
 # comes from: a stable release gets newer versions of some packages there.
 # A list that set-up adds is named in added_backports until an emulator
-# comes of it, and removed if the run ends first.
-added_backports=""
+# comes of it, and removed if the run ends first; once a package comes from
+# there, the list stays, named in kept_backports, so that it gets updates.
+added_backports="" kept_backports=""
 add_backports() {
-    local codename archive list keyring=/usr/share/keyrings/debian-archive-keyring.gpg options=""
+    local codename list keyring=/usr/share/keyrings/debian-archive-keyring.gpg options=""
     codename=$(release_codename)
-    [ -n "$codename" ] || return 1
-    archive=$(debian_archive "$apt_dir" "$codename")
-    [ -n "$archive" ] || return 1
+    if [ -z "$codename" ]; then
+        no_backports="and ${os_release#"$system"} names no release whose backports suite could bring one"
+        return 1
+    fi
+    find_archive "$codename" || return 1
     list=$apt_dir/sources.list.d/$codename-backports.list
     [ ! -e "$list" ] || return 0
     [ -r "$system$keyring" ] && options="[signed-by=$keyring] "
@@ -250,8 +253,41 @@ add_backports() {
     trap forget_backports EXIT
 }
 
+# find_archive CODENAME: the release's archive, as apt knows it, in archive;
+# apt learns it from its lists, so where it has none yet they are fetched.
+# Where there is none, no_backports says why.
+find_archive() {
+    local status=0
+    archive=$(release_archive "$1") || status=$?
+    if [ "$status" -eq 2 ] && update_lists; then
+        status=0
+        archive=$(release_archive "$1") || status=$?
+    fi
+    [ -z "$archive" ] || return 0
+    if [ "$status" -eq 2 ]; then
+        no_backports="and apt has no package lists to say which archive Debian's $1 comes from"
+    else
+        no_backports="and apt knows no archive of Debian's $1 whose backports suite could bring one"
+    fi
+    return 1
+}
+
 forget_backports() {
     [ -z "$added_backports" ] || $sudo rm -f "$added_backports"
+}
+
+# kept_backports_said BRIEFLY: the end of set-up's last line where the
+# emulator came from the backports suite, briefly where it brought the
+# emulator, as a sentence of its own where it stops.
+kept_backports_said() {
+    local list=${kept_backports#"$system"}
+    [ -n "$kept_backports" ] || return 0
+    if [ "${1:-}" = briefly ]; then
+        echo "; the release's backports suite, which it came from, stays among apt's sources in $list"
+    else
+        echo " $emulator_package stays installed from the release's backports suite, whose list" \
+             "stays among apt's sources in $list for its updates."
+    fi
 }
 
 # Installs the emulator, from the release if it is recent enough there, or
@@ -260,21 +296,22 @@ forget_backports() {
 # with apt's own words where apt failed.
 install_emulator() {
     recent_enough "$(installed_emulator)" && return 0
-    local version said updated=1
+    local version said updated=1 no_backports="" archive=""
     version=$(offered_emulator)
     if [ -z "$version" ] && add_backports; then
         update_lists || updated=0
         version=$(offered_emulator)
         [ -n "$version" ] || backports_failed "$updated"
     fi
-    [ -n "$version" ] ||
-        no_emulator_to_be_had "apt's sources offer no $emulator_package $least_emulator or later to emulate them"
+    [ -n "$version" ] || no_emulator_to_be_had \
+        "apt's sources offer no $emulator_package $least_emulator or later to emulate them${no_backports:+, $no_backports}"
     echo "Installing: $emulator_package $version"
     if ! said=$(apt_install "$emulator_package=$version" 2>&1); then
         printf '%s\n' "$said" >&2
         cannot_bring_emulator "$emulator_package could not be installed: $(apt_error "$said")"
     fi
     [ -z "$said" ] || printf '%s\n' "$said"
+    kept_backports=$added_backports added_backports=""
 }
 
 # backports_failed UPDATED: stops where the update did not bring the
@@ -343,7 +380,9 @@ situation() {
 
 # cannot_bring_emulator CAUSE: stops with one line that names it.
 cannot_bring_emulator() {
-    echo "setup.sh: $(situation), and $1" >&2
+    local line="setup.sh: $(situation), and $1"
+    [ -z "$kept_backports" ] || line="${line%.}.$(kept_backports_said)"
+    echo "$line" >&2
     exit 1
 }
 
@@ -380,10 +419,8 @@ bring_emulator() {
 # say_brought WHAT: one line on what now runs 32-bit programs, in place of
 # what, and the backports suite if it stays in apt's sources.
 say_brought() {
-    local kept=""
-    [ -z "$added_backports" ] ||
-        kept="; the release's backports suite, which it came from, stays among apt's sources in ${added_backports#"$system"}"
-    added_backports=""
+    local kept
+    kept=$(kept_backports_said briefly)
     if [ ${#in_the_way[@]} -eq 0 ]; then
         echo "setup.sh: this kernel runs no 32-bit programs, so $1 now runs them for Wine, a few" \
              "times slower, registered with binfmt_misc until the next boot$kept." >&2

@@ -12,6 +12,8 @@ import subprocess
 
 import pytest
 
+from test_fresh_root import ARCHIVE, apt_machine
+
 ROOT = os.path.join(os.path.dirname(__file__), "..", "..")
 SCRIPT = os.path.join(ROOT, "tools", "setup.sh")
 LIST = "http://archive.example/debian-security/dists/hibiscus-security/main/binary-i386/Packages.xz"
@@ -50,8 +52,10 @@ exit 32''',
     "sleep": 'echo "sleep $*" >>"$CALLS"',
     # Fails its first $UPDATE_FAILURES updates with $UPDATE_ERROR, then passes
     # (a warning, "W: ...", passes at once); the Nth install exits with the
-    # Nth of $INSTALL_STATUS, or its last, failing with $INSTALL_ERROR.
-    "apt-get": '''args=" $* " target=""
+    # Nth of $INSTALL_STATUS, or its last, failing with $INSTALL_ERROR. The
+    # real apt-get tells the machine's sources and lists apart (APT_CONFIG).
+    "apt-get": '''[ "$1" != indextargets ] || exec /usr/bin/apt-get "$@"
+args=" $* " target=""
 [[ $args == *" -t "* ]] && target=${args#* -t } && target=" -t ${target%% *}"
 echo "apt-get $1$target" >>"$CALLS"
 if [ "$1" = update ]; then
@@ -125,27 +129,27 @@ fi
       grep -qxF "$REGISTRATION" "$binfmt/register"; }; }
 """
 WINE_LOADER = '#!/bin/bash\n[ -z "$LD_SHOW_AUXV" ] || echo "AT_PHDR:              $LOADER_AT"\n'
-SOURCES = "Types: deb\nURIs: http://archive.example/debian\nSuites: hibiscus\nComponents: main\n"
+SOURCES = {"sources.list.d/debian.sources": f"Types: deb\nURIs: {ARCHIVE}\nSuites: hibiscus\n"
+                                              "Components: main\n"}
+
+# A 32-bit x86 executable or shared object (ELF class 32, little-endian,
+# type 2 or 3, machine 3), as binfmt_misc shows a registration and as
+# set-up registers QEMU's emulator for it.
+MAGIC = "7f454c4601010100000000000000000002000300"
+MASK = "fffffffffffefe00fffffffffffffffffeffffff"
+REGISTRATION = (r":qemu-i386:M::\x7f\x45\x4c\x46\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00"
+                r"\x02\x00\x03\x00:\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff"
+                r"\xfe\xff\xff\xff:/usr/bin/qemu-i386:F")
 
 
-def from_binfmt_sh(command):
-    """What tools/binfmt.sh's COMMAND prints: its pattern for 32-bit programs."""
-    return subprocess.run(["bash", "-c", '. "$0" && ' + command, os.path.join(ROOT, "tools", "binfmt.sh")],
-                          capture_output=True, text=True, check=True).stdout
-
-
-MAGIC, MASK = from_binfmt_sh('echo "$i386_magic $i386_mask"').split()
-REGISTRATION = from_binfmt_sh("i386_registration qemu-i386 /usr/bin/qemu-i386")
-
-
-def run_setup(tmp_path, release=RELEASE, options=(), installed="", **settings):
-    """setup.sh on the made-up machine, with the packages `installed` and the
-    stand-ins' settings."""
+def run_setup(tmp_path, release=RELEASE, options=(), installed="", sources=SOURCES, **settings):
+    """setup.sh on the made-up machine, with the packages `installed`, apt's
+    `sources` and the stand-ins' settings."""
     system = tmp_path / "system"
+    apt = apt_machine(system, sources)
     for name, body in STAND_INS.items():
         (tmp_path / name).write_text("#!/bin/bash\n" + body + "\n")
     for name, body in {"lib/ld-linux.so.2": LOADER, "usr/lib/wine/wine": WINE_LOADER,
-                       "etc/apt/sources.list.d/debian.sources": SOURCES,
                        "usr/share/keyrings/debian-archive-keyring.gpg": "", "installed": installed,
                        "etc/os-release": release}.items():
         if body is not None:
@@ -153,7 +157,7 @@ def run_setup(tmp_path, release=RELEASE, options=(), installed="", **settings):
             (system / name).write_text(body)
     for path in [*tmp_path.iterdir(), system / "lib/ld-linux.so.2", system / "usr/lib/wine/wine"]:
         path.chmod(0o755)
-    env = dict(os.environ, PATH=f"{tmp_path}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
+    env = dict(apt, PATH=f"{tmp_path}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
                SETUP_SYSTEM_ROOT=str(system), SYSTEM=str(system), REGISTRATION=REGISTRATION,
                UPDATE_FAILURES="0", UPDATE_ERROR="", INSTALL_STATUS="0", KERNEL="native",
                INSTALL_ERROR="E: Unable to correct problems, you have held broken packages.",
@@ -194,7 +198,13 @@ REPLACED = "setup.sh: Wine needs QEMU 10.0 or later, so QEMU's emulator (qemu-us
            "binfmt_misc until the next boot."
 LOCKED = "E: Could not get lock /var/lib/dpkg/lock-frontend. It is held by process 4242 (apt-get)\n" \
          "E: Unable to acquire the dpkg frontend lock (/var/lib/dpkg/lock-frontend), is another " \
-         "process using it?"
+         "process using it?\n"
+AFTER_LOCKED = "N: Be aware that removing the lock file is not a solution and may break your system."
+KEPT_ON_STOP = " qemu-user stays installed from the release's backports suite, whose list stays among " \
+               "apt's sources in /etc/apt/sources.list.d/hibiscus-backports.list for its updates."
+FROM_BACKPORTS = {"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7", "BACKPORTED": BACKPORTED}
+SUITE_NAMED = f"deb {ARCHIVE} oldstable main\n"
+SUITE_DEB822 = f"Types: deb\nURIs: {ARCHIVE}\nSuites: oldstable oldstable-updates\nComponents: main\n"
 OFFLINE_BACKPORTS = "W: Failed to fetch http://archive.example/debian/dists/hibiscus-backports/InRelease" \
                     "  Temporary failure resolving 'archive.example'"
 USER = {"USER_ID": 1000, "SUDO_SAYS": "sudo: a terminal is required to read the password\n"
@@ -219,21 +229,33 @@ EMULATOR_CASES = [
     pytest.param({"KERNEL": "none", "OFFERED": RELEASED + " 1:7.2+dfsg-7"}, 0,
                  ["apt-get install"], ["qemu-user=" + RELEASED], True, None,
                  EMULATED.format("10.0.13", ""), id="refused: the release's emulator registered"),
-    pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7", "BACKPORTED": BACKPORTED,
-                  "registered": ("disabled", "7.2.0")}, 0,
+    pytest.param({**FROM_BACKPORTS, "registered": ("disabled", "7.2.0")}, 0,
                  ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], True, "-1",
                  EMULATED.format("10.0.2", BACKPORTS_KEPT),
                  id="refused: the backported emulator registered anew"),
+    pytest.param({**FROM_BACKPORTS, "sources": {"sources.list": SUITE_NAMED}}, 0,
+                 ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], True, None,
+                 EMULATED.format("10.0.2", BACKPORTS_KEPT),
+                 id="refused: the backported emulator, sources naming the suite in one line"),
+    pytest.param({**FROM_BACKPORTS, "sources": {"sources.list.d/debian.sources": SUITE_DEB822}}, 0,
+                 ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], True, None,
+                 EMULATED.format("10.0.2", BACKPORTS_KEPT),
+                 id="refused: the backported emulator, sources naming the suite in deb822"),
+    pytest.param({**FROM_BACKPORTS, "sources": {"sources.list.d/debian.sources": SUITE_DEB822.replace(
+                  ARCHIVE, "http://off.example/debian") + "Enabled: no\n\n" + SUITE_DEB822}}, 0,
+                 ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], True, None,
+                 EMULATED.format("10.0.2", BACKPORTS_KEPT),
+                 id="refused: the backported emulator, sources with a disabled deb822 entry"),
     pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7"}, 1, ["apt-get update"], [], False,
                  None, NO_WAY.format("apt's sources offer no qemu-user 10.0 or later to emulate them"),
                  id="refused: no emulator to be had"),
     pytest.param({"KERNEL": "none", "OFFERED": RELEASED, "BINFMT": "none"}, 1, ["mount"], [], False,
                  None, NO_WAY.format("it has no binfmt_misc through which an emulator could run them"),
                  id="refused: no binfmt_misc"),
-    pytest.param({"KERNEL": "refuses", "OFFERED": RELEASED}, 1, ["apt-get install"],
-                 ["qemu-user=" + RELEASED], True, None,
-                 NO_WAY.format("they are still refused with QEMU's emulator registered"),
-                 id="refused even through the emulator"),
+    pytest.param({**FROM_BACKPORTS, "KERNEL": "refuses"}, 1, ["apt-get update", "apt-get install"],
+                 ["qemu-user=" + BACKPORTED], True, None,
+                 NO_WAY.format("they are still refused with QEMU's emulator registered") + KEPT_ON_STOP,
+                 id="refused even through the backported emulator, whose suite stays"),
     pytest.param({"LOADER_AT": "0x400034"}, 0, ["apt-get install"],
                  ["--download-only", "wine32-preloader:i386=10.0~repack-6"], False, None, None,
                  id="Wine's loader where Windows programs load: its preloader downloaded"),
@@ -258,7 +280,7 @@ EMULATOR_CASES = [
                                               "/proc/sys/fs/binfmt_misc: permission denied."),
                  id="refused: mount refuses"),
     pytest.param({"KERNEL": "none", "OFFERED": RELEASED, "INSTALL_STATUS": 100,
-                  "INSTALL_ERROR": LOCKED}, 1, ["apt-get install"], [], False, None,
+                  "INSTALL_ERROR": LOCKED + AFTER_LOCKED}, 1, ["apt-get install"], [], False, None,
                  NO_32BIT.format("qemu-user could not be installed: " + LOCKED.splitlines()[-1]),
                  id="refused: apt's lock is held"),
     pytest.param({"KERNEL": "none", "OFFERED": "1:7.2+dfsg-7", "BACKPORTED": BACKPORTED,
@@ -266,11 +288,11 @@ EMULATOR_CASES = [
                  False, None, NO_32BIT.format("the backports suite's list did not download: "
                                               + OFFLINE_BACKPORTS),
                  id="refused: offline, the backports suite's list does not come"),
-    pytest.param({"KERNEL": "none", "OFFERED": RELEASED, "register": "refuses"}, 1,
-                 ["apt-get install"], ["qemu-user=" + RELEASED], False, None,
+    pytest.param({**FROM_BACKPORTS, "register": "refuses"}, 1,
+                 ["apt-get update", "apt-get install"], ["qemu-user=" + BACKPORTED], False, None,
                  NO_32BIT.format("the kernel refused QEMU's emulator's registration: "
-                                 "bash: line 1: printf: write error: No space left on device"),
-                 id="refused: the kernel refuses the registration"),
+                                 "bash: line 1: printf: write error: No space left on device.")
+                 + KEPT_ON_STOP, id="refused: the kernel refuses the backported emulator's registration"),
 ]
 
 
@@ -311,7 +333,7 @@ def test_setup_brings_an_emulator_only_where_the_kernel_runs_no_32bit_program(
     lines = [line for line in run.stderr.splitlines() if line.startswith("setup.sh:")]
     assert lines == ([last_line] if last_line else [])
     backports = tmp_path / "system/etc/apt/sources.list.d/hibiscus-backports.list"
-    if BACKPORTS_KEPT in (last_line or ""):
+    if "stays among apt's sources" in (last_line or ""):
         assert backports.read_text() == \
             "deb [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] " \
             "http://archive.example/debian hibiscus-backports main\n"
