@@ -18,6 +18,7 @@ no_display() {
 if [[ $DISPLAY =~ ^:([0-9]+) ]] && [ ! -S "/tmp/.X11-unix/X${BASH_REMATCH[1]}" ]; then
     no_display "no X display at DISPLAY=$DISPLAY"
 fi
+bound_is_seconds "run.sh: " || exit 1
 
 mkdir -p "$root/build"
 log="$root/build/run.log"
@@ -49,12 +50,10 @@ step "Building the piano" "$root/tools/build.sh" --play
 # seconds, and without these overrides it would offer to install its .NET
 # and HTML engines.
 export WINEDEBUG=${WINEDEBUG:--all} WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
-if [ ! -f "${WINEPREFIX:-$HOME/.wine}/system.reg" ]; then
+# A prefix that a first start of ours left unfinished is started again.
+if ! prefix_ready; then
     echo "Preparing Wine's prefix (first run only) ..."
-    status=0
-    first_start "$log" "run.sh: " || status=$?
-    [ "$status" -ne 1 ] || step_failed "Preparing Wine's prefix (first run only)"
-    [ "$status" -eq 0 ] || exit 1
+    first_start "$log" "run.sh: " || exit 1
 fi
 
 echo "Starting the piano"

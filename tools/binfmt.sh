@@ -93,12 +93,14 @@ described() {
     fi
 }
 
-# i386_emulator: the registration for them that is switched on, described;
-# nothing where there is none.
-i386_emulator() {
+# i386_emulator_too_old: the registration for them that is switched on,
+# described, if its emulator cannot run Wine; nothing otherwise.
+i386_emulator_too_old() {
     local name state version interpreter
     while read -r name state version interpreter; do
-        [ "$state" != enabled ] || { described "$name" "$version" "$interpreter"; return 0; }
+        [ "$state" = enabled ] || continue
+        runs_wine "$version" || described "$name" "$version" "$interpreter"
+        return 0
     done < <(i386_handlers)
     return 0
 }

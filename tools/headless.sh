@@ -4,8 +4,11 @@
 . "$(dirname "${BASH_SOURCE[0]}")/wine-loader.sh"
 . "$(dirname "${BASH_SOURCE[0]}")/first-start.sh"
 
+# start_headless DIR: the screen and the prefix, in DIR. On a failure it says
+# why, stops whatever it had started and returns 1.
 start_headless() {
     local dir=$1
+    bound_is_seconds || return 1
     rm -rf "$dir"
     mkdir -p "$dir/home"
 
@@ -16,8 +19,9 @@ start_headless() {
     Xvfb -displayfd "$display_fd" -screen 0 1920x1080x24 -nolisten tcp -noreset >"$dir/xvfb.log" 2>&1 &
     HEADLESS_XVFB=$!
     local number
-    read -r -t 30 number <&"$display_fd" || { echo "Xvfb did not start" >&2; return 1; }
+    read -r -t 30 number <&"$display_fd" || number=""
     exec {display_fd}<&-
+    [ -n "$number" ] || { echo "Xvfb did not start; its output is in $dir/xvfb.log" >&2; stop_xvfb; return 1; }
     export DISPLAY=":$number"
 
     export WINEPREFIX="$dir/wineprefix" WINEARCH=win32 WINEDEBUG=-all
@@ -33,23 +37,18 @@ start_headless() {
     # everything shares it: each Wine start is then faster.
     mkdir -p "$WINEPREFIX"
     wineserver -p
-    local status=0
-    first_start "$dir/wineboot.log" || status=$?
-    if [ "$status" -eq 1 ]; then
-        tail -n 5 "$dir/wineboot.log" >&2
-        echo "wineboot failed; its output is in $dir/wineboot.log" >&2
-    fi
-    if [ "$status" -ne 0 ]; then
-        stop_headless
-        return 1
-    fi
+    first_start "$dir/wineboot.log" || { stop_headless; return 1; }
     # What starts the installer's programs, which must load at a fixed address.
-    MORVANE_INSTALLER_WINE=$(preloaded_wine "$dir/preloaded-wine") || return 1
+    MORVANE_INSTALLER_WINE=$(preloaded_wine "$dir/preloaded-wine") || { stop_headless; return 1; }
     export MORVANE_INSTALLER_WINE
 }
 
 stop_headless() {
     wineserver -k 2>/dev/null
+    stop_xvfb
+}
+
+stop_xvfb() {
     kill "$HEADLESS_XVFB" 2>/dev/null
     wait "$HEADLESS_XVFB" 2>/dev/null
     return 0

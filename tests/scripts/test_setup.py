@@ -341,16 +341,24 @@ def test_setup_brings_an_emulator_only_where_the_kernel_runs_no_32bit_program(
         assert not backports.exists(), "the backports suite was left in apt's sources"
 
 
-# Stand-ins for Wine's first start: a wineboot that fails or, as under an
-# emulator too old for Wine, never returns; a wineserver and an Xvfb.
+# Stand-ins for Wine's first start: a wineboot that writes system.reg, as
+# Wine does early, then ends well, fails or, as under an emulator too old
+# for Wine, never returns; a wineserver, an Xvfb and a wine. Each logs its
+# call, and the long-running ones their process.
 WINE_STAND_INS = {
-    "wineboot": 'echo "wineboot $$" >>"$CALLS"; [ "$WINEBOOT" = hangs ] || exit 1; exec sleep 600',
+    "wineboot": 'echo wineboot >>"$CALLS"; echo $$ >>"$PIDS"; touch "$WINEPREFIX/system.reg"\n'
+                'case $WINEBOOT in hangs) exec sleep 600 ;; fails) exit 1 ;; esac',
     "wineserver": 'echo "wineserver $*" >>"$CALLS"',
-    "Xvfb": 'echo 99 >&"$2"; exec sleep 600',
+    "Xvfb": 'echo Xvfb >>"$CALLS"; echo $$ >>"$PIDS"; echo 99 >&"$2"; exec sleep 600',
+    "wine": 'echo wine >>"$CALLS"',
 }
 STOPPED = "Wine's first start (wineboot -i, preparing the prefix {prefix}) did not end within 1 s and " \
-          "was stopped; its output is in {log}. 32-bit programs run through binfmt_misc's qemu-i386 " \
-          "(QEMU 7.2.0): Wine needs QEMU 10.0 or later, which tools/setup.sh brings."
+          "was stopped; its output is in {log}. "
+TOO_OLD = STOPPED + "32-bit programs run through binfmt_misc's qemu-i386 (QEMU 7.2.0): Wine needs " \
+                    "QEMU 10.0 or later, which tools/setup.sh brings."
+FAILED = "Wine's first start (wineboot -i, preparing the prefix {prefix}) failed; its output is in {log}"
+NOT_SECONDS = "MORVANE_WINEBOOT_SECONDS={} is not a number of seconds from 1 up; it bounds Wine's " \
+              "first start (300 s when unset)."
 
 
 def headless(tmp_path):
@@ -364,29 +372,53 @@ def run_sh(tmp_path):
     """./run.sh, in a tree whose set-up and build are stand-ins that pass."""
     tree = tmp_path / "tree"
     (tree / "tools").mkdir(parents=True)
+    (tree / "build/stage").mkdir(parents=True)
     (tree / "run.sh").symlink_to(os.path.abspath(os.path.join(ROOT, "run.sh")))
     for name in ("first-start.sh", "binfmt.sh"):
         (tree / "tools" / name).symlink_to(os.path.abspath(os.path.join(ROOT, "tools", name)))
     for name in ("setup.sh", "build.sh"):
-        (tree / "tools" / name).write_text("#!/bin/sh\n")
+        (tree / "tools" / name).write_text(f'#!/bin/sh\necho {name} >>"$CALLS"\n')
         (tree / "tools" / name).chmod(0o755)
     return [str(tree / "run.sh")], tmp_path / "prefix", tree / "build/run.log"
 
 
-# Each row: the command that makes a prefix and what its wineboot does; then
-# the command's last line.
+HEADLESS_START = ["Xvfb", "wineserver -p", "wineboot"]
+RUN_START = ["setup.sh", "build.sh", "wineboot"]
+# Each row: the command that makes a prefix; what its wineboot does, and
+# the other settings: the QEMU version registered (7.2.0 if not given), the
+# times the command runs, a prefix that Wine made before; then the calls
+# made, and the command's last line.
 FIRST_START_CASES = [
-    pytest.param(headless, "hangs", STOPPED, id="headless.sh: wineboot hangs"),
-    pytest.param(run_sh, "hangs", "run.sh: " + STOPPED, id="run.sh: wineboot hangs"),
-    pytest.param(headless, "fails", "wineboot failed; its output is in {log}",
+    pytest.param(headless, {"WINEBOOT": "hangs"}, HEADLESS_START + ["wineserver -k"] * 2, TOO_OLD,
+                 id="headless.sh: wineboot hangs"),
+    pytest.param(run_sh, {"WINEBOOT": "hangs"}, RUN_START + ["wineserver -k"], "run.sh: " + TOO_OLD,
+                 id="run.sh: wineboot hangs"),
+    pytest.param(run_sh, {"WINEBOOT": "hangs", "registered": "10.0.2"}, RUN_START + ["wineserver -k"],
+                 "run.sh: " + STOPPED + "Look there for what it waited on.",
+                 id="run.sh: wineboot hangs under QEMU 10: no emulator named"),
+    pytest.param(run_sh, {"WINEBOOT": "hangs", "runs": 2}, (RUN_START + ["wineserver -k"]) * 2,
+                 "run.sh: " + TOO_OLD, id="run.sh: a prefix stopped at its bound is started again"),
+    pytest.param(run_sh, {"WINEBOOT": "ends", "runs": 2}, RUN_START + ["wine", "setup.sh", "build.sh",
+                                                                      "wine"],
+                 "Starting the piano", id="run.sh: a prefix started well is ready"),
+    pytest.param(run_sh, {"WINEBOOT": "ends", "prefix": "made by Wine"}, ["setup.sh", "build.sh", "wine"],
+                 "Starting the piano", id="run.sh: a prefix that Wine made is ready"),
+    pytest.param(headless, {"WINEBOOT": "fails"}, HEADLESS_START + ["wineserver -k"], FAILED,
                  id="headless.sh: wineboot fails"),
-    pytest.param(run_sh, "fails", "run.sh: Preparing Wine's prefix (first run only) failed; the "
-                 "whole output is in {log}", id="run.sh: wineboot fails"),
+    pytest.param(run_sh, {"WINEBOOT": "fails"}, RUN_START, "run.sh: " + FAILED,
+                 id="run.sh: wineboot fails"),
+    pytest.param(headless, {"WINEBOOT": "ends", "LOADER_AT": "0x400034"},
+                 HEADLESS_START + ["wineserver -k"], "Wine's preloader is not downloaded: run "
+                 "tools/setup.sh", id="headless.sh: Wine's preloader is not there"),
+    pytest.param(headless, {"MORVANE_WINEBOOT_SECONDS": "0"}, [], NOT_SECONDS.format(0),
+                 id="headless.sh: a bound of 0"),
+    pytest.param(run_sh, {"MORVANE_WINEBOOT_SECONDS": "5m"}, [], "run.sh: " + NOT_SECONDS.format("5m"),
+                 id="run.sh: a bound that is not a number"),
 ]
 
 
-@pytest.mark.parametrize("command, wineboot, last_line", FIRST_START_CASES)
-def test_wines_first_start_ends_at_its_bound_and_says_why(tmp_path, command, wineboot, last_line):
+@pytest.mark.parametrize("command, settings, calls, last_line", FIRST_START_CASES)
+def test_wines_first_start_ends_at_its_bound_and_says_why(tmp_path, command, settings, calls, last_line):
     stand_ins = tmp_path / "bin"
     stand_ins.mkdir()
     for name, body in WINE_STAND_INS.items():
@@ -394,21 +426,28 @@ def test_wines_first_start_ends_at_its_bound_and_says_why(tmp_path, command, win
         (stand_ins / name).chmod(0o755)
     binfmt = tmp_path / "system/proc/sys/fs/binfmt_misc"
     binfmt.mkdir(parents=True)
-    registered(binfmt, "enabled", "7.2.0")
-    loader = tmp_path / "system/lib/ld-linux.so.2"
-    loader.parent.mkdir()
-    loader.write_text(LOADER)
-    loader.chmod(0o755)
+    registered(binfmt, "enabled", settings.pop("registered", "7.2.0"))
+    for name, body in {"lib/ld-linux.so.2": LOADER, "usr/lib/wine/wine": WINE_LOADER}.items():
+        (tmp_path / "system" / name).parent.mkdir(parents=True, exist_ok=True)
+        (tmp_path / "system" / name).write_text(body)
+        (tmp_path / "system" / name).chmod(0o755)
     args, prefix, log = command(tmp_path)
+    if settings.pop("prefix", None):
+        prefix.mkdir()
+        (prefix / "system.reg").touch()
     env = dict(os.environ, PATH=f"{stand_ins}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
-               WINEBOOT=wineboot, MORVANE_WINEBOOT_SECONDS="1", WINEPREFIX=str(prefix),
+               PIDS=str(tmp_path / "pids"), MORVANE_WINEBOOT_SECONDS="1", WINEPREFIX=str(prefix),
                HOME=str(tmp_path), DISPLAY="localhost:0", system=str(tmp_path / "system"),
-               SYSTEM=str(tmp_path / "system"))
-    run = subprocess.run(args, env=env, capture_output=True, text=True, timeout=60)
-    assert run.returncode == 1, run.stderr
-    assert run.stderr.splitlines()[-1] == last_line.format(prefix=prefix, log=log)
-    calls = (tmp_path / "calls").read_text().splitlines()
-    wineboot_pid = int(next(call for call in calls if call.startswith("wineboot ")).split()[1])
-    with pytest.raises(ProcessLookupError):
-        os.kill(wineboot_pid, 0)
-    assert wineboot == "fails" or "wineserver -k" in calls, "the prefix's processes were left"
+               SYSTEM=str(tmp_path / "system"), LOADER_AT="0x7d000034")
+    env.update(settings)
+    for _ in range(env.pop("runs", 1)):
+        run = subprocess.run(args, env=env, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                             timeout=60)
+    assert run.returncode == (0 if calls[-1:] == ["wine"] else 1), run.stdout
+    assert run.stdout.splitlines()[-1] == last_line.format(prefix=prefix, log=log)
+    made = tmp_path / "calls"
+    assert (made.read_text().splitlines() if made.exists() else []) == calls
+    pids = tmp_path / "pids"
+    for pid in pids.read_text().split() if pids.exists() else []:
+        with pytest.raises(ProcessLookupError):
+            os.kill(int(pid), 0)
