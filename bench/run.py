@@ -383,9 +383,9 @@ def emulator():
     """binfmt_misc's registration that the kernel hands 32-bit x86 programs
     to, as set-up names it, with its emulator's QEMU version ("qemu-i386
     (QEMU 10.0.2)"); None where the kernel runs them itself."""
-    # system="": this machine's own files, whatever the caller's shell set.
+    # SETUP_SYSTEM_ROOT="": this machine's own files, whatever the caller's shell set.
     said = subprocess.run(["bash", "-c", '. "$0" && i386_emulator', BINFMT_SH],
-                          capture_output=True, text=True, env=dict(os.environ, system=""))
+                          capture_output=True, text=True, env=dict(os.environ, SETUP_SYSTEM_ROOT=""))
     return said.stdout.strip() or None
 
 

@@ -2,9 +2,9 @@
 # tests: the kernel's binfmt_misc registrations for 32-bit x86 programs, the
 # emulator each one names, and whether that one is recent enough for Wine.
 
-binfmt=${system:-}/proc/sys/fs/binfmt_misc
+binfmt=${SETUP_SYSTEM_ROOT:-}/proc/sys/fs/binfmt_misc
 # A 32-bit program that Wine's 32-bit packages bring.
-i386_loader=${system:-}/lib/ld-linux.so.2
+i386_loader=${SETUP_SYSTEM_ROOT:-}/lib/ld-linux.so.2
 # A 32-bit x86 executable or shared object (ELF class 32, little-endian,
 # type 2 or 3, machine 3), in hex, as binfmt_misc shows a registration.
 i386_magic=7f454c4601010100000000000000000002000300
@@ -33,7 +33,7 @@ i386_handlers() {
     for entry in "$binfmt"/*; do
         case ${entry##*/} in register | status) continue ;; esac
         read -r state interpreter < <(registration_of "$entry") || continue
-        echo "${entry##*/} $state $(emulator_version "$state" "${system:-}$interpreter") $interpreter"
+        echo "${entry##*/} $state $(emulator_version "$state" "${SETUP_SYSTEM_ROOT:-}$interpreter") $interpreter"
     done
 }
 
@@ -93,13 +93,15 @@ described() {
     fi
 }
 
-# i386_emulator_too_old: the registration for them that is switched on,
-# described, if its emulator cannot run Wine; nothing otherwise.
-i386_emulator_too_old() {
+# i386_emulator [--too-old]: the registration for them that is switched on,
+# described; nothing where there is none, nor with --too-old where its
+# emulator runs Wine.
+i386_emulator() {
     local name state version interpreter
     while read -r name state version interpreter; do
         [ "$state" = enabled ] || continue
-        runs_wine "$version" || described "$name" "$version" "$interpreter"
+        [ "${1:-}" = --too-old ] && runs_wine "$version" && return 0
+        described "$name" "$version" "$interpreter"
         return 0
     done < <(i386_handlers)
     return 0

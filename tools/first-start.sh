@@ -69,7 +69,7 @@ stop_prefix() {
 # not keep: one too old for Wine leaves it waiting for ever.
 what_to_check() {
     local emulator
-    emulator=$(i386_emulator_too_old)
+    emulator=$(i386_emulator --too-old)
     if [ -n "$emulator" ]; then
         echo "32-bit programs run through binfmt_misc's $emulator: Wine needs QEMU" \
              "$least_emulator or later, which tools/setup.sh brings."

@@ -14,7 +14,7 @@
 # the tests start the installer's programs alone through a loader of their
 # own beside the preloader (preloaded_wine).
 
-wine_loader=${system:-}/usr/lib/wine/wine
+wine_loader=${SETUP_SYSTEM_ROOT:-}/usr/lib/wine/wine
 preloader_package=wine32-preloader
 # Where a Windows program without relocations is loaded.
 windows_image_base=0x400000
@@ -38,7 +38,7 @@ wine_version() {
 preloader_download() {
     local version file
     version=$(wine_version) || return 0
-    for file in "${system:-}"/var/cache/apt/archives/"$preloader_package"_*_i386.deb; do
+    for file in "${SETUP_SYSTEM_ROOT:-}"/var/cache/apt/archives/"$preloader_package"_*_i386.deb; do
         [ -f "$file" ] && [ "$(dpkg-deb -f "$file" Version)" = "$version" ] && echo "$file" && return 0
     done
     return 0

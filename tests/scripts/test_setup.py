@@ -437,7 +437,7 @@ def test_wines_first_start_ends_at_its_bound_and_says_why(tmp_path, command, set
         (prefix / "system.reg").touch()
     env = dict(os.environ, PATH=f"{stand_ins}:{os.environ['PATH']}", CALLS=str(tmp_path / "calls"),
                PIDS=str(tmp_path / "pids"), MORVANE_WINEBOOT_SECONDS="1", WINEPREFIX=str(prefix),
-               HOME=str(tmp_path), DISPLAY="localhost:0", system=str(tmp_path / "system"),
+               HOME=str(tmp_path), DISPLAY="localhost:0", SETUP_SYSTEM_ROOT=str(tmp_path / "system"),
                SYSTEM=str(tmp_path / "system"), LOADER_AT="0x7d000034")
     env.update(settings)
     for _ in range(env.pop("runs", 1)):
