@@ -4,7 +4,6 @@
 // silent) why whenever the copy could not do its work.
 #include "uninstall.h"
 #include <bcrypt.h>
-#include <sddl.h>
 #include <string.h>
 #include <wchar.h>
 #include "product.h"
@@ -12,6 +11,9 @@
 static const WCHAR CouldNotStart[] =
     L"The uninstaller could not start its working copy in the temporary folder, so nothing "
     L"was removed.";
+static const WCHAR InUse[] =
+    L"The uninstaller's own file is in use by another program, so nothing was removed. "
+    L"Close that program and try again.";
 static const WCHAR Refused[] =
     L"The uninstaller's working copy in the temporary folder refused to take over the "
     L"removal, so nothing was removed.";
@@ -26,13 +28,6 @@ static const WCHAR WorkFolderPrefix[] = L"MorvanePiano-uninstall-";
 enum { RandomBytes = 8, NameTries = 4 };
 // Room in Windows' TEMP for the work folder's name and the copy's.
 enum { WorkNameRoom = 64 };
-
-// Owned by Administrators, whatever owner the elevated token would give
-// (under some policies, its user), and open to Administrators and the
-// system alone, nothing inherited from TEMP: an owner may always rewrite
-// the DACL, so a program of the same user without administrator rights,
-// running as that owner, could otherwise open the folder to itself.
-static const WCHAR WorkFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
 
 // Two chunks of a file at a time, read or compared.
 static BYTE Chunks[2][8192];
@@ -86,8 +81,7 @@ static int MakeWorkFolder(WCHAR *folder, HANDLE *held)
     WCHAR temp[MAX_PATH];
     PSECURITY_DESCRIPTOR descriptor = 0;
     if (!SystemTemp(temp) || wcslen(temp) >= MAX_PATH - WorkNameRoom ||
-        !ConvertStringSecurityDescriptorToSecurityDescriptorW(WorkFolderSecurity, SDDL_REVISION_1,
-                                                              &descriptor, 0))
+        !(descriptor = WorkFolderDescriptor()))
         return 0;
     int made = MakeNewFolder(temp, descriptor, folder);
     LocalFree(descriptor);
@@ -144,7 +138,10 @@ static int SameBytes(HANDLE first, HANDLE second)
 // for reading and running when it starts, which a handle that may write
 // would refuse, so the writer makes way for the holder; the bytes are then
 // checked again, in case anyone wrote in between. The holder, or 0 with
-// nothing left behind.
+// nothing left behind: a file that could not be held again is deleted by
+// its name, which is safe in the work folder, where only administrators
+// and the system may make anything, and which no one can rename while it
+// is held.
 static HANDLE WriteCopy(HANDLE self, const WCHAR *copy)
 {
     HANDLE writer = CreateFileW(copy, GENERIC_WRITE | DELETE, 0, 0, CREATE_NEW, 0, 0);
@@ -158,6 +155,8 @@ static HANDLE WriteCopy(HANDLE self, const WCHAR *copy)
     HANDLE holder = Open(copy, GENERIC_READ | DELETE, FILE_SHARE_READ, 0, FALSE);
     if (holder && SameBytes(self, holder))
         return holder;
+    if (!holder)
+        holder = OpenForDeletion(copy);
     if (holder)
         DeleteThrough(holder);
     return 0;
@@ -246,10 +245,15 @@ static DWORD Uninstall(const WCHAR *arguments)
     WCHAR self[MAX_PATH], workFolder[MAX_PATH], copy[MAX_PATH];
     Handover handover = {0, 0, 0, 0};
     HANDLE copyFile = 0, reportRead = 0, copyProcess = 0;
+    const WCHAR *failure = CouldNotStart;
     // This program's file is held first: the copy is made from what runs.
+    // Another program that holds it, writing it or sharing no deletion,
+    // stops the removal before anything is made.
     if (OwnPath(self) &&
-        (handover.uninstaller = Open(self, GENERIC_READ | DELETE, FILE_SHARE_READ, 0, TRUE)) &&
-        MakeWorkFolder(workFolder, &handover.workFolder) &&
+        !(handover.uninstaller = Open(self, GENERIC_READ | DELETE, FILE_SHARE_READ, 0, TRUE)) &&
+        GetLastError() == ERROR_SHARING_VIOLATION)
+        failure = InUse;
+    if (handover.uninstaller && MakeWorkFolder(workFolder, &handover.workFolder) &&
         PathIn(workFolder, UninstallerName, copy) &&
         (copyFile = WriteCopy(handover.uninstaller, copy)) &&
         PrepareHandover(&handover, &reportRead))
@@ -261,7 +265,7 @@ static DWORD Uninstall(const WCHAR *arguments)
 
     DWORD code = Stopped;
     if (!copyProcess)
-        Complain(silent, CouldNotStart);
+        Complain(silent, failure);
     else if (!ReadReport(reportRead, &code))
         Complain(silent, WhyUnreported(copyProcess));
     Close(reportRead);

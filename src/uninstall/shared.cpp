@@ -1,6 +1,7 @@
 // Command lines, paths, files and started programs, as both roles of the
 // uninstaller handle them.
 #include "uninstall.h"
+#include <sddl.h>
 #include <string.h>
 #include <wchar.h>
 #include "product.h"
@@ -84,6 +85,22 @@ int SystemTemp(WCHAR *temp)
     WCHAR windows[MAX_PATH];
     UINT length = GetSystemWindowsDirectoryW(windows, MAX_PATH);
     return length > 0 && length < MAX_PATH && PathIn(windows, L"Temp", temp);
+}
+
+// Owned by Administrators, whatever owner the elevated token would give
+// (under some policies, its user), and open to Administrators and the
+// system alone, nothing inherited from TEMP: an owner may always rewrite
+// the DACL, so a program of the same user without administrator rights,
+// running as that owner, could otherwise open the folder to itself.
+static const WCHAR WorkFolderSecurity[] = L"O:BAD:P(A;OICI;FA;;;BA)(A;OICI;FA;;;SY)";
+
+PSECURITY_DESCRIPTOR WorkFolderDescriptor(void)
+{
+    PSECURITY_DESCRIPTOR descriptor = 0;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(WorkFolderSecurity, SDDL_REVISION_1,
+                                                              &descriptor, 0))
+        return 0;
+    return descriptor;
 }
 
 void Complain(int silent, const WCHAR *text)

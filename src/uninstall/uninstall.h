@@ -32,6 +32,12 @@ int PathIn(const WCHAR *folder, const WCHAR *name, WCHAR *path);
 int OwnPath(WCHAR *path);
 int SystemTemp(WCHAR *temp);
 
+// The security that the work folder in Windows' TEMP is made with, for
+// CreateDirectory: owned by Administrators, with a protected DACL that
+// grants Administrators and the system alone full access, inherited by
+// what is made in it. Freed with LocalFree; 0 if it could not be made.
+PSECURITY_DESCRIPTOR WorkFolderDescriptor(void);
+
 void Complain(int silent, const WCHAR *text);
 void Close(HANDLE handle);
 HANDLE Open(const WCHAR *path, DWORD access, DWORD sharing, DWORD flags, BOOL inherit);

@@ -654,6 +654,14 @@ def hold_file(it, name):
     return lambda: (os.killpg(holder.pid, signal.SIGKILL), holder.wait())
 
 
+def hold_file_reading(it, name):
+    """Holds a file open, sharing it for reading and writing but not for
+    deletion, as a virus scanner may."""
+    holder = start_wininfo(it.prefix, "read", "reading", "the file's reader",
+                           f"{it.folder}\\{name}")
+    return lambda: (os.killpg(holder.pid, signal.SIGKILL), holder.wait())
+
+
 def put_in_place(make):
     """Puts something made by `make` where a file of the install should be,
     which can be neither written nor deleted, though it passes the check for
@@ -900,52 +908,107 @@ def press(screen, title, key):
     screen.run("xdotool", "key", key)
 
 
-# Work folders' names that could be guessed, each made ahead of time: the
-# names that a process id and a count up to 99 give, for every id in the
-# range that Wine gives its processes.
-GUESSABLE = [f"MorvanePiano-uninstall-{pid:x}-{n}" for pid in range(0x20, 0x1000, 4)
-             for n in range(100)]
-# What Wine 8 reads back of the work folder's owner and DACL. It keeps no
-# security descriptor of a file's own: it reports the Unix file's owner as
-# its user (this SID), and the DACL from the Unix permission bits, which
-# the DACL given at the folder's making set. Full access for the system and
-# the owner, and, unlike a folder made with no descriptor, none for anyone
-# else (everyone, WD).
+# What Wine 8 and 10 read back of the work folder's DACL. Neither keeps a
+# security descriptor of a file's own: each reports the Unix file's owner as
+# its user (this SID), whatever owner was asked for, and makes the DACL up
+# from the Unix permission bits, which the DACL given at the folder's making
+# set, protected or not. Full access for the system and the owner, and,
+# unlike a folder made with no descriptor, none for anyone else (everyone,
+# WD). What the uninstaller asks for, owner and protection too, is checked
+# where it is made, in the unit test of WorkFolderDescriptor.
 WINE_USER = "S-1-5-21-0-0-0-1000"
-WORK_FOLDER_SECURITY = f"O:{WINE_USER}D:(A;OICI;FA;;;SY)(A;OICI;FA;;;{WINE_USER})"
+WORK_FOLDER_DACL = f"D:(A;OICI;FA;;;SY)(A;OICI;FA;;;{WINE_USER})"
+WORK_FOLDER_NAME = re.compile(r"MorvanePiano-uninstall-([0-9a-f]{16})")
 
 
-@contextlib.contextmanager
-def made_ahead(paths):
-    """Folders made at `paths` for the block, and any that the block adds to
-    the list; all removed after it."""
-    for path in paths:
-        os.mkdir(path)
-    try:
-        yield paths
-    finally:
-        for path in paths:
-            os.rmdir(path)
+def clocks(it):
+    """The clocks that a program could name a file by, read in the prefix:
+    {name: value}."""
+    return {name: int(value) for name, value in
+            (line.split() for line in wininfo(it.prefix, "clock"))}
+
+
+def front_process(it):
+    """The Windows process id of the uninstaller's front: of the programs
+    named as the uninstaller, the one that no other of them started (its
+    copy's parent)."""
+    processes = [tuple(map(int, line.split()))
+                 for line in wininfo(it.prefix, "processes", UNINSTALLERS[0])]
+    ids = {pid for pid, _ in processes}
+    fronts = [pid for pid, parent in processes if parent not in ids]
+    assert len(fronts) == 1, f"uninstallers running (id, parent): {processes}"
+    return fronts[0]
+
+
+def foreseeable(random, pid, before, after):
+    """Where a work folder name's random part holds, in hexadecimal or in
+    decimal, something known before the removal: its front's process id, or
+    a clock's reading between `before` and `after`. A set of (which end,
+    where, base, what): a part that starts or ends at that place, so that a
+    number written there padded or not, or at the start of a longer name,
+    is found wherever its digits begin."""
+    known = {"process id": (pid, pid)}
+    known.update({name: (before[name], after[name]) for name in before})
+    found = set()
+    for start in range(len(random)):
+        if random[start] == "0":      # the padding before a number's digits
+            continue
+        for end in range(start + 1, len(random) + 1):
+            digits = random[start:end]
+            for base in (16, 10):
+                if base == 10 and not digits.isdigit():
+                    continue
+                value = int(digits, base)
+                for what, (low, high) in known.items():
+                    if low <= value <= high:
+                        found |= {("start", start, base, what), ("end", end, base, what)}
+    return found
+
+
+def assert_unforeseeable(removals):
+    """Work folders' names that no one could have foretold: each removal's
+    (name, front's process id, clocks before it, clocks once its folder was
+    made). A constant name, or one drawn from a generator seeded alike each
+    time, comes out the same twice; one made from the process id or a clock
+    holds it at the same place each time. A random part holds any one such
+    number at one place by chance, but the same kind at the same place in
+    every removal hardly ever: in simulated runs of two removals, never in
+    20,000 with ids of three hexadecimal digits, as Wine's are by then, and
+    once in about 4,000 with ids of two. A generator seeded with the time in
+    seconds gives names that differ a second apart: only two removals within
+    one second would show it, which no test can make sure of."""
+    names = [name for name, *_ in removals]
+    assert len(set(names)) == len(names), f"a work folder's name came twice: {names}"
+    randoms = []
+    for name, *_ in removals:
+        match = WORK_FOLDER_NAME.fullmatch(name)
+        assert match, f"not the prefix and 16 hexadecimal digits: {name}"
+        randoms.append(match.group(1))
+    shared = set.intersection(*[foreseeable(random, *known)
+                                for random, (_, *known) in zip(randoms, removals)])
+    assert not shared, f"names made from what was known before: {removals}: {sorted(shared)}"
 
 
 @UNSIGNED_ONLY
-def test_the_work_folder_is_new_for_administrators_alone_and_not_renamed(installation, screen):
+def test_the_work_folder_is_named_at_random_and_not_renamed(installation, screen):
     it = installation
-    temp = unix_path(it.prefix, "C:\\windows\\temp")
-    with installed(it), made_ahead([os.path.join(temp, name) for name in GUESSABLE]) as taken:
+    with installed(it):
         files, entry = installed_files(it), registry_values(it.prefix, UNINSTALL_KEY)
-        # The second removal finds the first one's name taken too.
+        removals = []
         for _ in range(2):
-            folders = work_folders(it)
+            folders, before = work_folders(it), clocks(it)
             removal = start_line(it, f'"{it.folder}\\{UNINSTALLERS[0]}"')
             try:
                 # The removal waits on its confirm page, its copy running.
                 made = wait_for(lambda: work_folders(it) - folders, 60, "the work folder",
                                 interval=0.5)
+                after = clocks(it)
                 wait_for(lambda: wininfo(it.prefix, "texts", UNINSTALL_WINDOW), 60,
                          "the confirm page")
                 work = "C:\\" + made.pop().replace(os.sep, "\\")
-                assert wininfo(it.prefix, "security", work) == [WORK_FOLDER_SECURITY]
+                removals.append((work.rsplit("\\", 1)[1], front_process(it), before, after))
+                security = wininfo(it.prefix, "security", work)
+                assert len(security) == 1 and security[0].endswith(WORK_FOLDER_DACL), security
                 wine(it.prefix, "cmd", "/c", "move", work, work + "-moved")
                 assert work_folders(it) - folders == {on_drive(work)}, "the work folder was moved"
                 press(screen, UNINSTALL_WINDOW, "Escape")
@@ -954,8 +1017,7 @@ def test_the_work_folder_is_new_for_administrators_alone_and_not_renamed(install
                 if removal.poll() is None:
                     removal.kill()
             assert work_folders(it) == folders, "a work folder left in TEMP"
-            taken.append(unix_path(it.prefix, work))
-            os.mkdir(taken[-1])
+        assert_unforeseeable(removals)
         assert installed_files(it) == files
         assert registry_values(it.prefix, UNINSTALL_KEY) == entry
 
@@ -972,6 +1034,14 @@ def under_another_name(it, screen):
     shutil.copyfile(unix_path(it.prefix, f"{it.folder}\\{UNINSTALLERS[0]}"),
                     unix_path(it.prefix, other))
     return start_line(it, f'"{other}"'), lambda: os.remove(unix_path(it.prefix, other))
+
+
+def its_file_held(it, screen):
+    """Starts the uninstaller while another program reads its file, sharing
+    all but its deletion, as a virus scanner may: it cannot hold its own
+    file for its copy to delete."""
+    let_go = hold_file_reading(it, UNINSTALLERS[0])
+    return start_line(it, f'"{it.folder}\\{UNINSTALLERS[0]}"'), let_go
 
 
 def ended_while_the_remover_asks(it, screen):
@@ -992,6 +1062,9 @@ COPY_FAILURES = [
     pytest.param(under_another_name, "The uninstaller's working copy in the temporary folder "
                  "refused to take over the removal, so nothing was removed.",
                  id="its copy refuses the handover"),
+    pytest.param(its_file_held, "The uninstaller's own file is in use by another program, so "
+                 "nothing was removed. Close that program and try again.",
+                 id="its own file held by another program"),
     pytest.param(ended_while_the_remover_asks, "The uninstaller's working copy in the temporary "
                  f"folder ended without saying how the removal went. If {PRODUCT} is still in "
                  "the list of installed programs, uninstall it again.", id="its copy is ended"),

@@ -41,6 +41,14 @@
 //                           killed
 //   wininfo security PATH   the owner and DACL of the file or folder PATH, as
 //                           the platform reads them back, in SDDL
+//   wininfo processes NAME  "ID PARENT" for each running process whose
+//                           program's file is named NAME: its process id
+//                           and its parent's, in decimal
+//   wininfo clock           the clocks a program could name a file by, one
+//                           "name value" line each, in decimal: "tick"
+//                           (GetTickCount, ms), "tick64" (GetTickCount64),
+//                           "filetime" (the system time, in 100 ns since
+//                           1601) and "unixtime" (seconds since 1970)
 //   wininfo front           shows a small window titled "wininfo front" in the
 //                           screen's bottom-right corner and brings it to the
 //                           foreground, as another program would; says
@@ -487,6 +495,34 @@ static int PrintSecurity(const char *path)
     return written ? 0 : 1;
 }
 
+static int PrintProcesses(const char *name)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return 1;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry))
+        if (_stricmp(entry.szExeFile, name) == 0)
+            printf("%lu %lu\n", (unsigned long)entry.th32ProcessID,
+                   (unsigned long)entry.th32ParentProcessID);
+    CloseHandle(snapshot);
+    return 0;
+}
+
+static int PrintClocks(void)
+{
+    static const ULONGLONG FromWindowsToUnixEpoch = 116444736000000000ULL, PerSecond = 10000000;
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULONGLONG filetime = ((ULONGLONG)now.dwHighDateTime << 32) | now.dwLowDateTime;
+    printf("tick %lu\n", (unsigned long)GetTickCount());
+    printf("tick64 %llu\n", (unsigned long long)GetTickCount64());
+    printf("filetime %llu\n", (unsigned long long)filetime);
+    printf("unixtime %llu\n", (unsigned long long)((filetime - FromWindowsToUnixEpoch) / PerSecond));
+    return 0;
+}
+
 // A user turning to another program: the window that has the keyboard goes
 // to the background. Small and in the corner, the new one hides nothing of a
 // window that the test is looking at.
@@ -617,6 +653,8 @@ int main(int argc, char **argv)
         return HoldDesktop();
     if (argc == 2 && strcmp(argv[1], "front") == 0)
         return ComeToFront();
+    if (argc == 2 && strcmp(argv[1], "clock") == 0)
+        return PrintClocks();
     if (argc == 2 && strcmp(argv[1], "frame") == 0)
         return PrintOverlappedFrame();
     if (argc == 8 && strcmp(argv[1], "textbox") == 0)
@@ -656,6 +694,8 @@ int main(int argc, char **argv)
         return RunCommandLine();
     if (strcmp(mode, "map") == 0)
         return MapImage(name);
+    if (strcmp(mode, "processes") == 0)
+        return PrintProcesses(name);
     if (strcmp(mode, "security") == 0)
         return PrintSecurity(name);
     return 2;
